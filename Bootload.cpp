@@ -1,0 +1,2 @@
+// placeholder main block: being written
+int main() { return 0; }

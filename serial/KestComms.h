@@ -1,0 +1,125 @@
+// TKestComms: the program's one path to the instrument. A non-visual component that owns
+// one serial port, a receive thread that posts every chunk it reads to the GUI thread, a
+// ring buffer the chunks are stored in and matched against the caller's receive
+// conditions, and a 100 ms reply timer. Every operation runs on the GUI thread.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+class QTimer;
+class TRxCondition;
+class TRxThread;
+class TSerialDevice;
+
+// Port number is the ordinal + 1. Any 8-bit value may be stored (a saved port outside
+// 1..32 gives one); COMn names a device through the "Ports" map.
+enum TComport : uint8_t {
+    COM1 = 0, COM2, COM3, COM4, COM5, COM6, COM7, COM8, COM9, COM10, COM11, COM12, COM13,
+    COM14, COM15, COM16, COM17, COM18, COM19, COM20, COM21, COM22, COM23, COM24, COM25,
+    COM26, COM27, COM28, COM29, COM30, COM31, COM32
+};
+enum class TStopBits : uint8_t { sb1, sb1_5, sb2 };
+enum class TParity : uint8_t { None, Odd, Even, Mark, Space };
+
+// Raised only by Open, with one of its three fixed messages.
+class ECommsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Buffer is followed by one zero byte; it is freed when the handler returns.
+using TReceiveDataEvent = std::function<void(const uint8_t* Buffer, uint16_t BufferLength)>;
+using TReceiveMsgEvent = std::function<void(int32_t condnum)>;
+using TTimeOutEvent = std::function<void()>;
+
+class TKestComms : public QObject {
+    Q_OBJECT
+public:
+    explicit TKestComms(QObject* Owner = nullptr);
+    ~TKestComms() override;
+
+    // Published settings; Open reads them, a change takes effect at the next Open.
+    TComport CommPort = COM1;
+    uint32_t BaudRate = 9600;
+    uint8_t DataBits = 8;
+    TStopBits StopBits = TStopBits::sb1;
+    TParity Parity = TParity::None;
+    uint16_t RxBufferSize = 256;
+    TReceiveDataEvent OnReceiveData;
+    TReceiveMsgEvent OnReceiveMsg;
+    TTimeOutEvent OnTimeOut;
+
+    // INI file whose optional section "Ports" maps COMn to a device path
+    // (COM3=/dev/ttyUSB0). Empty: "Bootload.Ini" in the current directory.
+    // Without a key for the port, COMn is /dev/ttyS<n-1>.
+    QString PortMapFile;
+
+    // Opens the port and starts the receive thread. False when the device cannot be
+    // opened (absent, no rights, held by another program). Raises ECommsError
+    // "Already have a Comm File Open", "File Handle is not a Comm Handle." or
+    // "Unable To Create Rx Thread".
+    bool Open();
+    // Stops the thread and closes the port; harmless when closed. A wait in progress
+    // returns -2.
+    void Close();
+    bool IsOpen() const;
+    // Device path the last Open used or tried.
+    QString DevicePath() const { return LastDevicePath; }
+
+    // Transactions (one at a time).
+    void SetRxCondition(TRxCondition* Condition);
+    void ClearRxCondition();
+    void ResetRxCondition();
+    void ClearRxBuffer();
+    bool SendFrame(const uint8_t* Data, uint16_t Length, uint16_t TimeOut);
+    // Number of the completed condition, 0 time-out, -2 closed during the wait, else
+    // the state word (-1). Processes GUI events while it waits; never polls.
+    int32_t WaitForReply();
+    // Copies the reply of condition condnum; Dest must hold MaxLen + 1 bytes.
+    uint16_t ReadReply(uint16_t condnum, uint8_t* Dest, uint16_t MaxLen, int32_t Before,
+                       int32_t Middle, int32_t After);
+
+    // For tests and traces.
+    int32_t ReplyStateValue() const { return ReplyState; }
+    uint16_t RxWritePosValue() const { return RxWritePos; }
+    const uint8_t* RxBufferData() const { return RxBuffer.empty() ? nullptr : RxBuffer.data(); }
+
+protected:
+    bool event(QEvent* Event) override;
+
+private:
+    void ProcessRxBytes(const uint8_t* Block, int n);
+    void TimerTick();
+    int32_t FindCompleteCondition() const;
+    void SetReplyEvent();
+    void SetTimeOutEvent();
+    void StopRxThread();
+
+    QString LastDevicePath;
+    std::unique_ptr<TSerialDevice> Device;
+    std::unique_ptr<TRxThread> RxThread;
+    std::vector<uint8_t> RxBuffer;
+    uint16_t RxReadPos = 0;
+    uint16_t RxWritePos = 0;
+    TRxCondition* RxCondition = nullptr;
+    QTimer* ReplyTimer = nullptr;
+    uint16_t TimeOutTicks = 0;
+    uint16_t TickSeen = 0;
+    int32_t MatchedIndex = -1;
+    int32_t ReplyState = 0;
+    // The three events of a wait; setting one quits the waits in progress.
+    bool ReplyEvent = false;
+    bool TimeOutEvent = false;
+    // Counts Close calls: a wait that sees it change was interrupted by Close (-2).
+    uint64_t CloseCount = 0;
+    // Identifies the open session; chunks posted by an earlier session's thread are dropped.
+    uint64_t Session = 0;
+    std::vector<class QEventLoop*> ActiveWaits;
+};

@@ -1,0 +1,165 @@
+// TMainForm: the program's one window. It owns the serial component, the firmware image
+// and its identity, the slave address, the log list and the state the upgrade carries
+// from its first step to its last. Its operations are defined across the files of
+// shell/ (start-up, settings, image, dialogs) and upgrade/ (bootloader and Modbus stages,
+// the upgrade sequence).
+#pragma once
+
+#include <QEvent>
+#include <QMainWindow>
+
+#include <array>
+#include <cstdint>
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QSpinBox;
+class QStatusBar;
+class TAboutBox;
+class TCommSelFrm;
+class TKestComms;
+
+// The private message that chains the upgrade steps; the step number travels with it.
+constexpr QEvent::Type WM_UPGRADE_STEP = static_cast<QEvent::Type>(0x8190);
+
+class TUpgradeStepEvent : public QEvent {
+public:
+    explicit TUpgradeStepEvent(int StepNumber) : QEvent(WM_UPGRADE_STEP), Step(StepNumber) {}
+    const int Step;
+};
+
+enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* Parent = nullptr);
+    ~TMainForm() override;
+
+    // ---- Controls, named as in the reference layout ----
+    QFrame* Bevel1 = nullptr;
+    QListWidget* ListBox1 = nullptr;
+    QPushButton* Button6 = nullptr; // "Start"
+    QPushButton* Button1 = nullptr; // "Close"
+    QGroupBox* SlvAdd_GroupBox = nullptr;
+    QSpinBox* SpinEdit1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* StatusPanel0 = nullptr; // " Port: COM<n>"
+    QLabel* StatusPanel1 = nullptr;
+    QMenu* File1 = nullptr;
+    QAction* LoadFile1 = nullptr;
+    QAction* CloseConnection1 = nullptr;
+    QAction* N1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QMenu* Options1 = nullptr;
+    QAction* CommsPort1 = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction* About1 = nullptr;
+
+    // The two modal windows; made hidden at start-up by the main block (or on first use).
+    TCommSelFrm* CommSelFrm = nullptr;
+    TAboutBox* AboutBox = nullptr;
+
+    // ---- Shell state ----
+    QString SettingsDir; // working directory at start-up, with a trailing '/'
+    TKestComms* Comms = nullptr;
+    int32_t CommsPortNumber = 1;
+    int32_t SlaveAddress = 1;
+
+    // ---- Image and identity ----
+    std::array<uint8_t, 65536> ImageBuffer{};
+    std::array<uint8_t, 512> BlockPresent{};
+    uint16_t ProcessorNumber = 0;
+    uint16_t ModelNumber = 0;
+    uint16_t ExpectedModelNumber = 0;
+    uint16_t FirmwareVersion = 0;
+    uint32_t LastProgramAddress = 0;
+    int32_t CommandPause = -1;
+
+    // ---- Modbus stage state, from the first step of a run to its last ----
+    uint16_t UnitModelNumber = 0;
+    uint16_t UnitFirmwareVersion = 0;
+    std::array<std::array<uint16_t, 31>, 3> SettingsBackup{};
+
+    // ---- Start-up and main window ----
+    void FormCreate();
+    void LoadSettings();
+    // False (after telling the operator) when the file cannot be written.
+    bool SaveSettings();
+    void OpenCommsPort();
+    // Appends a line, scrolls to it and selects it.
+    void AddLogLine(QListWidget* List, const QString& Text);
+    // Rewrites the last line in place (progress and outcomes).
+    void ReplaceLastLogLine(const QString& Text);
+    // Appends without scrolling or selecting (the Load File command's line).
+    void AppendPlainLogLine(const QString& Text);
+    void ClearLogList();
+    int SoundMessageDlg(const QString& Text, TMsgDlgType DlgType, int Buttons, int HelpCtx);
+    void SpinEdit1Change();
+    void Button1Click();
+    void Exit1Click();
+    void FormClose();
+
+    // ---- Image and identity ----
+    uint16_t ReadResourceNumber(const QString& Name);
+    void SetProgramLimit();
+    void LoadEmbeddedImage();
+    // False (after telling the operator) when the file cannot be read.
+    bool LoadImageFile(const QString& Path);
+    void LoadFile1Click();
+    void ApplyProductIdentity(); // the identity steps of start-up
+
+    // ---- Dialogs ----
+    void CommsPort1Click();
+    void About1Click();
+
+    // ---- Bootloader exchange and commands ----
+    int32_t BootTransaction(TKestComms* Port, uint8_t Command, uint8_t Count,
+                            uint8_t PayloadLength, const uint8_t* Payload, uint16_t TimeOut,
+                            uint8_t* Reply);
+    int32_t GetBootloaderInfo();
+    uint32_t GetModelNumber();
+    bool EraseProgramMemory();
+    bool SendProgramData();
+    bool DisableBootMode();
+    int32_t RestartUnit();
+
+    // ---- Upgrade control over Modbus ----
+    int32_t ReadUnitRegisters(uint8_t Slave, uint8_t Function, uint16_t FirstRegister,
+                              uint16_t Count, uint16_t* Values);
+    int32_t WriteUnitRegister(uint8_t Slave, uint8_t Function, uint16_t Register, uint16_t Value);
+    int32_t WriteUnitRegisters(uint8_t Slave, uint8_t Function, uint16_t FirstRegister,
+                               uint16_t Count, const uint16_t* Values);
+    int32_t ReadUnitIdentity();
+    int32_t BackupUnitSettings();
+    int32_t RestoreUnitSettings();
+    void CommitUnitSettings();
+    int32_t EnableBootLoader();
+    void Delay(int32_t Milliseconds);
+
+    // ---- Upgrade sequence ----
+    void Button6Click();
+    void RunUpgrade(int Step);
+    void PostUpgradeStep(int Step);
+    bool RunInProgress() const { return UpgradeRunning; }
+    // Asked before the window closes or Exit ends the program. True: go ahead now. False:
+    // a run is in progress; the operator was asked, and if they agreed the run ends at
+    // the next step boundary and the window closes then.
+    bool QueryCloseDuringRun();
+
+protected:
+    bool event(QEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+
+    bool UpgradeRunning = false;
+    bool CloseAfterRun = false;
+};
