@@ -1,1 +1,4 @@
-// placeholder: being written
+// placeholder until the port dialog lands.
+#include "shell/commsel.h"
+
+TCommSelFrm::TCommSelFrm(QWidget* Parent) : QDialog(Parent) {}

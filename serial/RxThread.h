@@ -1,0 +1,3 @@
+// placeholder until the receive thread lands.
+#pragma once
+class TRxThread {};

@@ -1,0 +1,3 @@
+// placeholder until the serial device layer lands.
+#pragma once
+class TSerialDevice {};
