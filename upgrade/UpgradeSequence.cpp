@@ -1,7 +1,105 @@
-// placeholder until the upgrade sequence lands.
+// The upgrade as a chain of step messages the window posts to itself: Start posts the
+// first, each step posts the next as its last action, the final step gives the controls
+// back. Exactly one step message is pending while a run is in progress.
 #include "shell/Main1.h"
+#include "shell/ModalSeam.h"
+#include "upgrade/UpgradeSteps.h"
 
-void TMainForm::Button6Click() {}
-void TMainForm::RunUpgrade(int) {}
-void TMainForm::PostUpgradeStep(int) {}
-bool TMainForm::QueryCloseDuringRun() { return true; }
+#include <QAction>
+#include <QCoreApplication>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <exception>
+
+namespace {
+const QString StoppedLine = QStringLiteral("Update stopped by the operator.");
+const QString CloseQuestion =
+    QStringLiteral("An update is in progress. Stop it and close the program?");
+} // namespace
+
+void TMainForm::Button6Click() {
+    if (UpgradeRunning) {
+        return;
+    }
+    // Start, Close and the port command stay off until the run ends: the port must not
+    // be closed or changed under a running exchange.
+    UpgradeRunning = true;
+    Button6->setEnabled(false);
+    Button1->setEnabled(false);
+    CommsPort1->setEnabled(false);
+    PostUpgradeStep(FirstUpgradeStep);
+}
+
+void TMainForm::PostUpgradeStep(int Step) {
+    QCoreApplication::postEvent(this, new TUpgradeStepEvent(Step));
+}
+
+void TMainForm::RunUpgrade(int Step) {
+    if (!IsUpgradeStep(Step)) {
+        return;
+    }
+    if (!UpgradeRunning) {
+        // A step message outside a run: only the first step starts one.
+        if (Step != FirstUpgradeStep) {
+            return;
+        }
+        UpgradeRunning = true;
+        Button6->setEnabled(false);
+        Button1->setEnabled(false);
+        CommsPort1->setEnabled(false);
+    }
+
+    const auto endRun = [this] {
+        Button6->setEnabled(true);
+        Button1->setEnabled(true);
+        CommsPort1->setEnabled(true);
+        UpgradeRunning = false;
+        if (CloseAfterRun) {
+            CloseAfterRun = false;
+            close();
+        }
+    };
+    if (Step == FinalUpgradeStep) {
+        endRun();
+        return;
+    }
+
+    int next = FinalUpgradeStep;
+    if (CloseAfterRun && !IsWrapUpStep(Step)) {
+        AddLogLine(ListBox1, StoppedLine);
+    } else {
+        try {
+            next = RunUpgradeStage(*this, Step);
+        } catch (const std::exception& Error) {
+            // The run ends here; the operator reads why and can start again.
+            TModalSeam::ShowError(this, QString::fromLocal8Bit(Error.what()));
+        }
+    }
+    if (next == FinalUpgradeStep && CloseAfterRun) {
+        endRun(); // the window closes now rather than after one more message
+        return;
+    }
+    if (next != NoNextUpgradeStep) {
+        PostUpgradeStep(next);
+    }
+}
+
+bool TMainForm::QueryCloseDuringRun() {
+    if (!UpgradeRunning) {
+        return true;
+    }
+    if (CloseAfterRun) {
+        return false; // already agreed: the window closes when the run has ended
+    }
+    const int answer = TModalSeam::MessageBox(this, QMessageBox::Question, ApplicationTitle(),
+                                              CloseQuestion, QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes) {
+        return false;
+    }
+    if (!UpgradeRunning) {
+        return true; // the run ended while the question was open
+    }
+    CloseAfterRun = true;
+    return false;
+}
