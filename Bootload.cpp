@@ -1,2 +1,20 @@
-// placeholder main block: being written
-int main() { return 0; }
+// The program's main block: the main window (whose start-up shows it), then the about
+// box and the port selection dialog, hidden, then the event loop.
+#include "shell/Main1.h"
+#include "shell/ModalSeam.h"
+#include "shell/about.h"
+#include "shell/commsel.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    ApplicationTitle().clear();
+    TMainForm mainForm;
+    mainForm.FormCreate();
+    mainForm.AboutBox = new TAboutBox(&mainForm);
+    mainForm.AboutBox->hide();
+    mainForm.CommSelFrm = new TCommSelFrm(&mainForm);
+    mainForm.CommSelFrm->hide();
+    return QApplication::exec();
+}

@@ -38,6 +38,8 @@ enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCu
 class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
+    // Builds the controls and menus only; start-up is FormCreate, which the main block
+    // calls right after.
     explicit TMainForm(QWidget* Parent = nullptr);
     ~TMainForm() override;
 
@@ -159,6 +161,11 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
+    // Start is enabled only with a whole image, its numbers and a known program range.
+    void UpdateStartButton();
+
+    bool ImageLoaded = false;      // the image buffer holds the build's image or a file's
+    bool IdentityComplete = false; // every identity number was found
 
     bool UpgradeRunning = false;
     bool CloseAfterRun = false;

@@ -1,1 +1,153 @@
-// placeholder: being written
+// LoadSettings and SaveSettings: the COM port number in "Bootload.Ini". A file that is
+// there but cannot be read as INI text is never rewritten: the INI writer would replace
+// it with the few keys it understood.
+#include "shell/Settings.h"
+
+#include "shell/Main1.h"
+#include "shell/ModalSeam.h"
+
+#include <QByteArray>
+#include <QSettings>
+#include <QStringConverter>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* CommsPortKey = "Options/Comms_Port";
+// Far more than a settings file needs; anything longer is not one.
+constexpr qint64 MaxSettingsFileSize = 1024 * 1024;
+
+class TFileDescriptor {
+public:
+    explicit TFileDescriptor(int Fd) : Fd(Fd) {}
+    ~TFileDescriptor() {
+        if (Fd >= 0) {
+            ::close(Fd);
+        }
+    }
+    TFileDescriptor(const TFileDescriptor&) = delete;
+    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+    const int Fd;
+};
+
+bool LooksLikeText(const QByteArray& Bytes) {
+    if (Bytes.contains('\0')) {
+        return false;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    [[maybe_unused]] const QString text = decoder.decode(Bytes);
+    return !decoder.hasError();
+}
+
+// The INI reader reads sections only when asked; asking for every key reads them all
+// and reports a line it cannot make sense of as a format error.
+bool IniReaderAccepts(const QString& Path) {
+    QSettings settings(Path, QSettings::IniFormat);
+    settings.allKeys();
+    return settings.status() == QSettings::NoError;
+}
+
+} // namespace
+
+int32_t ParseCommsPortValue(const QString& Text) {
+    const QString value = Text.trimmed();
+    bool ok = false;
+    int32_t number = 1;
+    if (value.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        // Eight hex digits at most: a 32-bit pattern, as the value is stored.
+        const QString digits = value.mid(2);
+        const uint32_t pattern = digits.size() <= 8 ? digits.toUInt(&ok, 16) : 0;
+        number = static_cast<int32_t>(pattern);
+    } else {
+        number = value.toInt(&ok, 10);
+    }
+    return ok ? number : 1;
+}
+
+TSettingsFileState InspectSettingsFile(const QString& Path) {
+    const QByteArray native = Path.toLocal8Bit();
+    struct stat info {};
+    if (::stat(native.constData(), &info) != 0) {
+        return errno == ENOENT ? TSettingsFileState::Missing : TSettingsFileState::Unreadable;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return TSettingsFileState::NotAFile;
+    }
+    // Non-blocking, in case the path is swapped for a FIFO after the check.
+    const TFileDescriptor file(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.Fd < 0) {
+        return TSettingsFileState::Unreadable;
+    }
+    struct stat opened {};
+    if (::fstat(file.Fd, &opened) != 0) {
+        return TSettingsFileState::Unreadable;
+    }
+    if (!S_ISREG(opened.st_mode)) {
+        return TSettingsFileState::NotAFile;
+    }
+    QByteArray bytes;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(file.Fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return TSettingsFileState::Unreadable;
+        }
+        if (n == 0) {
+            break;
+        }
+        bytes.append(chunk, n);
+        if (bytes.size() > MaxSettingsFileSize) {
+            return TSettingsFileState::NotIni;
+        }
+    }
+    if (!LooksLikeText(bytes) || !IniReaderAccepts(Path)) {
+        return TSettingsFileState::NotIni;
+    }
+    return TSettingsFileState::Usable;
+}
+
+void TMainForm::LoadSettings() {
+    const QString path = SettingsDir + SettingsFileName;
+    CommsPortNumber = 1;
+    switch (InspectSettingsFile(path)) {
+    case TSettingsFileState::Missing:
+        SaveSettings();
+        return;
+    case TSettingsFileState::Usable: {
+        const QSettings settings(path, QSettings::IniFormat);
+        const QVariant value = settings.value(CommsPortKey);
+        // A value with a comma reads as a list; it is not a number either way.
+        CommsPortNumber = ParseCommsPortValue(
+            value.typeId() == QMetaType::QString ? value.toString() : QString());
+        return;
+    }
+    case TSettingsFileState::NotAFile:
+    case TSettingsFileState::Unreadable:
+    case TSettingsFileState::NotIni:
+        TModalSeam::ShowError(this, QStringLiteral("Unable to read %1").arg(path));
+        return;
+    }
+}
+
+bool TMainForm::SaveSettings() {
+    const QString path = SettingsDir + SettingsFileName;
+    const TSettingsFileState state = InspectSettingsFile(path);
+    bool written = false;
+    if (state == TSettingsFileState::Missing || state == TSettingsFileState::Usable) {
+        QSettings settings(path, QSettings::IniFormat);
+        settings.setValue(CommsPortKey, CommsPortNumber);
+        settings.sync();
+        written = settings.status() == QSettings::NoError;
+    }
+    if (!written) {
+        TModalSeam::ShowError(this, QStringLiteral("Unable to write to %1").arg(path));
+    }
+    return written;
+}
