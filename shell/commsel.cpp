@@ -1,4 +1,56 @@
-// placeholder until the port dialog lands.
 #include "shell/commsel.h"
 
-TCommSelFrm::TCommSelFrm(QWidget* Parent) : QDialog(Parent) {}
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+TCommSelFrm::TCommSelFrm(QWidget* Parent)
+    : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    setWindowTitle(QStringLiteral("Comm Port Selection"));
+    setFixedSize(225, 137);
+
+    GroupBox1 = new QGroupBox(QStringLiteral(" Select Comms Port To Use "), this);
+    GroupBox1->setGeometry(8, 8, 209, 89);
+    Label1 = new QLabel(QStringLiteral("Comm Port"), GroupBox1);
+    Label1->move(16, 40);
+    Label1->adjustSize();
+    // A selection-only list: not editable, so nothing can be typed in and Enter passes
+    // through to the dialog's default button.
+    ComboBox1 = new QComboBox(GroupBox1);
+    ComboBox1->setEditable(false);
+    ComboBox1->setGeometry(96, 37, 89, ComboBox1->sizeHint().height());
+    for (int port = 1; port <= PortCount; ++port) {
+        ComboBox1->addItem(QStringLiteral("COM%1").arg(port));
+    }
+    ComboBox1->setMaxVisibleItems(8);
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TCommSelFrm::ShowSelectedDevice);
+
+    Button1 = new QPushButton(QStringLiteral("&Ok"), this);
+    Button1->setGeometry(24, 104, 75, 25);
+    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+    Button2 = new QPushButton(QStringLiteral("&Cancel"), this);
+    Button2->setGeometry(128, 104, 75, 25);
+    Button2->setDefault(true);
+    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+
+    setTabOrder(ComboBox1, Button1);
+    setTabOrder(Button1, Button2);
+    ComboBox1->setFocus();
+}
+
+void TCommSelFrm::SetPortDevices(const QStringList& Devices) {
+    for (int i = 0; i < ComboBox1->count(); ++i) {
+        const QString device = i < Devices.size() ? Devices[i] : QString();
+        ComboBox1->setItemData(i, device.isEmpty() ? QVariant() : QVariant(device),
+                               Qt::ToolTipRole);
+    }
+    ShowSelectedDevice();
+}
+
+void TCommSelFrm::ShowSelectedDevice() {
+    const int index = ComboBox1->currentIndex();
+    ComboBox1->setToolTip(index < 0 ? QString()
+                                    : ComboBox1->itemData(index, Qt::ToolTipRole).toString());
+}

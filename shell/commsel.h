@@ -1,7 +1,9 @@
-// TCommSelFrm: the port selection dialog ("Comm Port Selection").
+// TCommSelFrm: the port selection dialog ("Comm Port Selection"). The caller selects the
+// port in ComboBox1, shows it modally and, on OK, reads the selected index (0 is COM1).
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 class QComboBox;
 class QGroupBox;
@@ -11,6 +13,8 @@ class QPushButton;
 class TCommSelFrm : public QDialog {
     Q_OBJECT
 public:
+    static constexpr int PortCount = 32;
+
     explicit TCommSelFrm(QWidget* Parent = nullptr);
 
     QGroupBox* GroupBox1 = nullptr;
@@ -18,4 +22,11 @@ public:
     QComboBox* ComboBox1 = nullptr; // "COM1" .. "COM32"
     QPushButton* Button1 = nullptr; // "&Ok"
     QPushButton* Button2 = nullptr; // "&Cancel", the default button
+
+    // Tells the operator which device each COMn stands for: item i's tool tip is
+    // Devices[i] (empty: none); the list's own tool tip follows the selected item.
+    void SetPortDevices(const QStringList& Devices);
+
+private:
+    void ShowSelectedDevice();
 };
