@@ -1,0 +1,159 @@
+// What keeps a run safe: closing the window or leaving the program during it, the port
+// command, a failure raised inside a step, and a build without a program range.
+#include "FormHarness.h"
+#include "SimSupport.h"
+
+#include "serial/KestComms.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int RunBoundMs = 60000;
+
+class UpgradeGuards : public ::testing::Test {
+protected:
+    void Connect(TUnitSimConfig Config = {}) {
+        Config.Pacing = true; // a run long enough to act in
+        Unit = StartUnit(Config);
+        Harness = std::make_unique<TFormHarness>(QString::fromStdString(Unit->PortPath()));
+        ASSERT_TRUE(Form().isVisible());
+    }
+    TMainForm& Form() { return Harness->Form(); }
+
+    bool WaitForLine(const QString& Prefix) {
+        return QTest::qWaitFor(
+            [&] {
+                const QStringList lines = Harness->LogLines();
+                return !lines.isEmpty() && lines.last().startsWith(Prefix);
+            },
+            RunBoundMs);
+    }
+
+    int Questions() const {
+        int count = 0;
+        for (const TModalRequest& request : Harness->Modals()) {
+            count += request.Icon == QMessageBox::Question ? 1 : 0;
+        }
+        return count;
+    }
+
+    std::unique_ptr<TUnitSim> Unit;
+    std::unique_ptr<TFormHarness> Harness;
+};
+
+TEST_F(UpgradeGuards, ClosingDuringARunAsksAndStopsAtTheNextStep) {
+    Connect();
+    Harness->AnswerQuestionsWith(QMessageBox::Yes);
+    QTest::mouseClick(Form().Button6, Qt::LeftButton);
+    ASSERT_TRUE(WaitForLine("Erasing Program Memory......"));
+
+    EXPECT_FALSE(Form().close()); // asked, agreed, but not now: an exchange is running
+    EXPECT_EQ(Questions(), 1);
+    EXPECT_TRUE(Form().isVisible());
+    ASSERT_NE(Form().Comms, nullptr);
+    EXPECT_TRUE(Form().Comms->IsOpen());
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Form().isVisible(); }, RunBoundMs));
+    const QStringList lines = Harness->LogLines();
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_EQ(lines[4], "Erasing Program Memory......100%");
+    EXPECT_EQ(lines[5], "Update stopped by the operator.");
+    EXPECT_FALSE(Form().RunInProgress());
+    EXPECT_EQ(Form().Comms, nullptr); // released by the close, after the run
+    const TUnitSimReport report = Unit->Report();
+    EXPECT_EQ(BootRequests(report, 0x03).size(), 92u);
+    EXPECT_TRUE(BootRequests(report, 0x02).empty());
+}
+
+TEST_F(UpgradeGuards, AnsweringNoLetsTheRunFinish) {
+    Connect();
+    Harness->AnswerQuestionsWith(QMessageBox::No);
+    QTest::mouseClick(Form().Button6, Qt::LeftButton);
+    ASSERT_TRUE(WaitForLine("Erasing Program Memory......"));
+    EXPECT_FALSE(Form().close());
+    Form().Exit1->trigger();
+    EXPECT_EQ(Questions(), 2);
+    ASSERT_TRUE(Harness->WaitForRunEnd(RunBoundMs));
+    EXPECT_EQ(Harness->LogLines().size(), 9);
+    EXPECT_TRUE(Form().isVisible());
+    // Out of a run the window closes without a question.
+    EXPECT_TRUE(Form().close());
+    EXPECT_EQ(Questions(), 2);
+}
+
+TEST_F(UpgradeGuards, ClosingOnceTheProgramIsWrittenFinishesTheUpdateFirst) {
+    TUnitSimConfig config;
+    // The restart's reply (the 466th bootloader reply) is slow, so the close comes then.
+    config.Late = {{{TReplyPick::TKind::Boot, 466}, 1500}};
+    Connect(config);
+    Harness->AnswerQuestionsWith(QMessageBox::Yes);
+    QTest::mouseClick(Form().Button6, Qt::LeftButton);
+    ASSERT_TRUE(WaitForLine("Restarting Unit......"));
+    EXPECT_FALSE(Form().close());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Form().isVisible(); }, RunBoundMs));
+    const QStringList lines = Harness->LogLines();
+    ASSERT_EQ(lines.size(), 9);
+    EXPECT_EQ(lines[8], "Finalising Upgrade.....Done");
+    EXPECT_EQ(Unit->Report().Mode, TUnitMode::Running);
+}
+
+TEST_F(UpgradeGuards, PortCommandIsOffDuringARun) {
+    Connect();
+    EXPECT_TRUE(Form().CommsPort1->isEnabled());
+    QTest::mouseClick(Form().Button6, Qt::LeftButton);
+    EXPECT_FALSE(Form().CommsPort1->isEnabled());
+    EXPECT_FALSE(Form().Button6->isEnabled());
+    EXPECT_FALSE(Form().Button1->isEnabled());
+    ASSERT_TRUE(WaitForLine("Erasing Program Memory......"));
+    Form().CommsPort1->trigger(); // a disabled action does nothing
+    EXPECT_TRUE(Harness->Modals().empty());
+    ASSERT_TRUE(Harness->WaitForRunEnd(RunBoundMs));
+    EXPECT_EQ(Harness->LogLines().size(), 9);
+    EXPECT_TRUE(Form().CommsPort1->isEnabled());
+}
+
+TEST_F(UpgradeGuards, StrayStepMessagesDoNothing) {
+    Connect();
+    for (int step : {-1, 8, 19, 22, 98, 100, 2, 99}) {
+        Form().PostUpgradeStep(step);
+    }
+    QTest::qWait(300);
+    EXPECT_TRUE(Harness->LogLines().isEmpty());
+    EXPECT_TRUE(Unit->Report().Frames.empty());
+    EXPECT_TRUE(Form().Button6->isEnabled());
+}
+
+TEST_F(UpgradeGuards, NoProgramRangeStopsBeforeTheUnitIsTouched) {
+    Connect();
+    Form().LastProgramAddress = 0;
+    ASSERT_TRUE(Harness->RunUpdate(RunBoundMs));
+    EXPECT_EQ(Harness->LogLines(),
+              QStringList{"Initialising Upgrade.....Error (No Program Range)"});
+    EXPECT_TRUE(Unit->Report().Frames.empty());
+    EXPECT_TRUE(Form().CommsPort1->isEnabled());
+}
+
+// A device that is not a serial port: opening it raises inside the first step.
+TEST(UpgradeFailure, FailureRaisedInAStepEndsTheRunAndStartWorksAgain) {
+    TFormHarness harness(QStringLiteral("/dev/null"));
+    TMainForm& form = harness.Form();
+    form.Button6->setEnabled(true); // start-up reported the port; Start is still offered
+    const size_t before = harness.Modals().size();
+    ASSERT_TRUE(harness.RunUpdate(RunBoundMs));
+    ASSERT_EQ(harness.Modals().size(), before + 1);
+    const TModalRequest& shown = harness.Modals().back();
+    EXPECT_EQ(shown.Icon, QMessageBox::Critical);
+    EXPECT_EQ(shown.Text, "File Handle is not a Comm Handle.");
+    EXPECT_TRUE(form.Button1->isEnabled());
+    EXPECT_TRUE(form.CommsPort1->isEnabled());
+    ASSERT_TRUE(harness.RunUpdate(RunBoundMs));
+    EXPECT_EQ(harness.Modals().size(), before + 2);
+}
+
+} // namespace
