@@ -1,5 +1,97 @@
-// placeholder until the port and about commands land.
+// The "&Comms Port" and "&About...." commands of the main window.
+#include "serial/KestComms.h"
+#include "serial/PortMap.h"
 #include "shell/Main1.h"
+#include "shell/ModalSeam.h"
+#include "shell/about.h"
+#include "shell/commsel.h"
 
-void TMainForm::CommsPort1Click() {}
-void TMainForm::About1Click() {}
+#include <QComboBox>
+#include <QLabel>
+#include <QStringList>
+
+namespace {
+
+// The device each of COM1..COM32 stands for, as the component will open it.
+QStringList PortDevices(const QString& PortMapFile) {
+    QStringList devices;
+    for (unsigned port = 1; port <= TCommSelFrm::PortCount; ++port) {
+        devices << PortDevicePath(port, PortMapFile);
+    }
+    return devices;
+}
+
+void CentreOn(QWidget* Window, const QWidget* Owner) {
+    const QRect frame = Window->frameGeometry();
+    QRect centred(QPoint(0, 0), frame.size());
+    centred.moveCenter(Owner->frameGeometry().center());
+    Window->move(centred.topLeft());
+}
+
+// Open that reports instead of raising: false, with the component's message, when the
+// device cannot be opened.
+bool TryOpen(TKestComms& Comms, QString* Error) {
+    try {
+        return Comms.Open();
+    } catch (const ECommsError& error) {
+        *Error = QString::fromUtf8(error.what());
+        return false;
+    }
+}
+
+} // namespace
+
+void TMainForm::CommsPort1Click() {
+    // The component is not to be closed underneath a run, nor used before it exists.
+    if (RunInProgress() || Comms == nullptr) {
+        return;
+    }
+    if (CommSelFrm == nullptr) {
+        CommSelFrm = new TCommSelFrm(this);
+    }
+    const bool savedPortListed = CommsPortNumber >= 1 && CommsPortNumber <= TCommSelFrm::PortCount;
+    CommSelFrm->ComboBox1->setCurrentIndex(savedPortListed ? CommsPortNumber - 1 : -1);
+    CommSelFrm->SetPortDevices(PortDevices(Comms->PortMapFile));
+    CentreOn(CommSelFrm, this);
+    if (TModalSeam::ExecDialog(CommSelFrm) != QDialog::Accepted) {
+        return;
+    }
+    const int selected = CommSelFrm->ComboBox1->currentIndex();
+    if (selected < 0 || RunInProgress()) {
+        return; // nothing chosen: the port in use stays as it is
+    }
+
+    Comms->Close();
+    Comms->CommPort = static_cast<TComport>(selected);
+    QString error;
+    if (TryOpen(*Comms, &error)) {
+        CommsPortNumber = selected + 1;
+        SaveSettings();
+        StatusPanel0->setText(QStringLiteral(" Port: COM%1").arg(CommsPortNumber));
+        return;
+    }
+
+    // Back to the port in use before; the panel names it only if it is open again.
+    Comms->Close();
+    Comms->CommPort = static_cast<TComport>(static_cast<uint8_t>(CommsPortNumber - 1));
+    QString ignored;
+    if (TryOpen(*Comms, &ignored)) {
+        StatusPanel0->setText(QStringLiteral(" Port: COM%1").arg(CommsPortNumber));
+    } else {
+        StatusPanel0->clear();
+    }
+    if (error.isEmpty()) {
+        SoundMessageDlg(QStringLiteral("Unable To Open Comm Port."), TMsgDlgType::mtError,
+                        QMessageBox::Ok, 0);
+    } else {
+        TModalSeam::ShowError(this, error);
+    }
+}
+
+void TMainForm::About1Click() {
+    if (AboutBox == nullptr) {
+        AboutBox = new TAboutBox(this);
+    }
+    CentreOn(AboutBox, this);
+    TModalSeam::ExecDialog(AboutBox);
+}
