@@ -20,11 +20,13 @@ class TSerialDevice;
 
 // Port number is the ordinal + 1. Any 8-bit value may be stored (a saved port outside
 // 1..32 gives one); COMn names a device through the "Ports" map.
+// clang-format off
 enum TComport : uint8_t {
     COM1 = 0, COM2, COM3, COM4, COM5, COM6, COM7, COM8, COM9, COM10, COM11, COM12, COM13,
     COM14, COM15, COM16, COM17, COM18, COM19, COM20, COM21, COM22, COM23, COM24, COM25,
     COM26, COM27, COM28, COM29, COM30, COM31, COM32
 };
+// clang-format on
 enum class TStopBits : uint8_t { sb1, sb1_5, sb2 };
 enum class TParity : uint8_t { None, Odd, Even, Mark, Space };
 
@@ -95,11 +97,14 @@ protected:
     bool event(QEvent* Event) override;
 
 private:
+    friend class TKestCommsTestAccess;
+
     void ProcessRxBytes(const uint8_t* Block, int n);
     void TimerTick();
     int32_t FindCompleteCondition() const;
     void SetReplyEvent();
     void SetTimeOutEvent();
+    void QuitWaits();
     void StopRxThread();
 
     QString LastDevicePath;
@@ -108,12 +113,17 @@ private:
     std::vector<uint8_t> RxBuffer;
     uint16_t RxReadPos = 0;
     uint16_t RxWritePos = 0;
+    // Buffer positions written since the last clear (at most the buffer's size): a
+    // reply is never copied from positions that hold an earlier exchange's bytes.
+    uint32_t RxStoredCount = 0;
     TRxCondition* RxCondition = nullptr;
     QTimer* ReplyTimer = nullptr;
     uint16_t TimeOutTicks = 0;
     uint16_t TickSeen = 0;
     int32_t MatchedIndex = -1;
     int32_t ReplyState = 0;
+    // Bit rate of the open port, for the bound of a write.
+    uint32_t OpenRate = 0;
     // The three events of a wait; setting one quits the waits in progress.
     bool ReplyEvent = false;
     bool TimeOutEvent = false;

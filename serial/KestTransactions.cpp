@@ -1,13 +1,241 @@
-// placeholder until the transactions land.
+// The transaction side of TKestComms: the ring buffer the received chunks are stored in,
+// the matching against the attached receive conditions, the reply timer, the wait for a
+// reply and the copy of a reply out of the buffer.
 #include "serial/KestComms.h"
 
-void TKestComms::SetRxCondition(TRxCondition* Condition) { RxCondition = Condition; }
-void TKestComms::ClearRxCondition() { RxCondition = nullptr; }
-void TKestComms::ResetRxCondition() {}
-void TKestComms::ClearRxBuffer() {}
-bool TKestComms::SendFrame(const uint8_t*, uint16_t, uint16_t) { return false; }
-int32_t TKestComms::WaitForReply() { return ReplyState; }
-uint16_t TKestComms::ReadReply(uint16_t, uint8_t* Dest, uint16_t, int32_t, int32_t, int32_t) {
-    Dest[0] = 0;
-    return 0;
+#include "serial/RxCondition.h"
+#include "serial/SerialDevice.h"
+#include "serial/SerialLog.h"
+
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// A write may wait this long for the driver, plus twice the frame's time on the line.
+constexpr int WriteBaseMs = 2000;
+constexpr uint16_t NeverExpires = 65535;
+
+} // namespace
+
+void TKestComms::SetRxCondition(TRxCondition* Condition) {
+    RxCondition = Condition;
+}
+
+void TKestComms::ClearRxCondition() {
+    RxCondition = nullptr;
+}
+
+void TKestComms::ResetRxCondition() {
+    MatchedIndex = -1;
+    if (RxCondition != nullptr) {
+        RxCondition->Reset();
+    }
+}
+
+void TKestComms::ClearRxBuffer() {
+    RxReadPos = 0;
+    RxWritePos = 0;
+    RxStoredCount = 0;
+}
+
+bool TKestComms::SendFrame(const uint8_t* Data, uint16_t Length, uint16_t TimeOut) {
+    if (ReplyState == -2 || !IsOpen()) {
+        return false;
+    }
+    ClearRxBuffer();
+    ReplyEvent = false;
+    TimeOutEvent = false;
+    TimeOutTicks = TimeOut;
+    ReplyState = -1;
+    TickSeen = 0;
+    if (!ReplyTimer->isActive()) {
+        ReplyTimer->start();
+    }
+    if (Data != nullptr) {
+        qCDebug(lcSerial).noquote() << "tx" << HexBytes(Data, Length);
+    }
+    const uint64_t LineMs = OpenRate == 0 ? 0 : uint64_t{Length} * 11 * 1000 / OpenRate;
+    const int BoundMs = static_cast<int>(std::min<uint64_t>(WriteBaseMs + 2 * LineMs, 60000));
+    return Device->Write(Data, Length, BoundMs);
+}
+
+void TKestComms::TimerTick() {
+    if (!ReplyTimer->isActive() || ReplyState != -1) {
+        ReplyTimer->stop();
+        return;
+    }
+    if (TickSeen >= 1) {
+        if (TimeOutTicks > 0 && TimeOutTicks < NeverExpires) {
+            --TimeOutTicks;
+        }
+        TickSeen = 0;
+    }
+    if (TimeOutTicks == 0) {
+        ReplyTimer->stop();
+        SetTimeOutEvent();
+        if (OnTimeOut) {
+            QPointer<TKestComms> Self(this);
+            const TTimeOutEvent Handler = OnTimeOut;
+            Handler();
+            if (!Self) {
+                return;
+            }
+        }
+    }
+    ++TickSeen;
+}
+
+int32_t TKestComms::WaitForReply() {
+    if (!IsOpen()) {
+        return ReplyState;
+    }
+    // Nothing armed (no SendFrame since Open, or the event style took the reply):
+    // nothing could ever end the wait.
+    if (!ReplyEvent && !TimeOutEvent && !ReplyTimer->isActive()) {
+        return ReplyState;
+    }
+    const uint64_t ClosesBefore = CloseCount;
+    QPointer<TKestComms> Self(this);
+    QEventLoop Loop;
+    ActiveWaits.push_back(&Loop);
+    int32_t Result = -1;
+    for (;;) {
+        if (CloseCount != ClosesBefore) {
+            Result = -2;
+            break;
+        }
+        if (ReplyEvent) {
+            Result = ReplyState;
+            break;
+        }
+        if (TimeOutEvent) {
+            ReplyState = 0;
+            Result = 0;
+            break;
+        }
+        // Our events quit the loop with 0; -1 means the application is shutting down
+        // and no loop will run any more: the wait fails.
+        const int LoopResult = Loop.exec();
+        if (!Self) {
+            return -2;
+        }
+        if (LoopResult == -1 && CloseCount == ClosesBefore && !ReplyEvent && !TimeOutEvent) {
+            Result = ReplyState;
+            break;
+        }
+    }
+    std::erase(ActiveWaits, &Loop);
+    return Result;
+}
+
+void TKestComms::ProcessRxBytes(const uint8_t* Block, int n) {
+    QPointer<TKestComms> Self(this);
+    const uint64_t ClosesBefore = CloseCount;
+    for (int i = 0; i < n; ++i) {
+        if (RxBuffer.empty()) {
+            return;
+        }
+        const uint8_t c = Block[i];
+        const auto Size = static_cast<uint16_t>(RxBuffer.size());
+        RxBuffer[RxWritePos] = c;
+        RxStoredCount = std::min<uint32_t>(RxStoredCount + 1, Size);
+        ++RxWritePos;
+        if (RxWritePos >= Size) {
+            RxWritePos = 0;
+        }
+        // Full: every later byte overwrites the last position.
+        if (RxWritePos == RxReadPos) {
+            RxWritePos = RxWritePos == 0 ? Size - 1 : RxWritePos - 1;
+        }
+        if (MatchedIndex == -1) {
+            MatchedIndex = RxCondition != nullptr ? RxCondition->MatchByte(c) : -1;
+        } else if (RxCondition != nullptr) {
+            RxCondition->CountByte();
+        }
+        if (OnReceiveMsg) {
+            const int32_t k = FindCompleteCondition();
+            if (k != -1) {
+                ReplyTimer->stop();
+                const TReceiveMsgEvent Handler = OnReceiveMsg;
+                Handler(k);
+                // The handler may have closed the port or destroyed the component.
+                if (!Self || CloseCount != ClosesBefore) {
+                    return;
+                }
+                ResetRxCondition();
+                ClearRxBuffer();
+            }
+        }
+    }
+    if (ReplyState == -1) {
+        const int32_t k = FindCompleteCondition();
+        if (k != -1) {
+            ReplyState = k;
+            ReplyTimer->stop();
+            SetReplyEvent();
+        }
+    }
+}
+
+int32_t TKestComms::FindCompleteCondition() const {
+    if (RxCondition == nullptr) {
+        return -1;
+    }
+    for (int32_t n = 1; n <= RxCondition->Count && n <= TRxCondition::MaxItems; ++n) {
+        if (RxCondition->IsComplete(n)) {
+            return n;
+        }
+    }
+    return -1;
+}
+
+uint16_t TKestComms::ReadReply(uint16_t condnum, uint8_t* Dest, uint16_t MaxLen, int32_t Before,
+                               int32_t Middle, int32_t After) {
+    if (Dest == nullptr) {
+        return 0;
+    }
+    const TRxConditionItem* Item = nullptr;
+    if (RxCondition != nullptr && condnum >= 1 && condnum <= RxCondition->Count) {
+        Item = RxCondition->GetItem(condnum);
+    }
+    if (Item == nullptr) {
+        Dest[0] = 0;
+        return 0;
+    }
+    const int64_t B = Item->BeforeCount;
+    const int64_t M = Item->MiddleCount;
+    // Only positions written since the last clear hold this exchange's bytes.
+    const int64_t Stored = std::min<int64_t>(RxStoredCount, static_cast<int64_t>(RxBuffer.size()));
+    uint16_t j = 0;
+    // Copies Count bytes from position From on, stopping at MaxLen and at the stored bytes.
+    auto Copy = [&](int64_t From, int64_t Count) {
+        for (int64_t p = From; p < From + Count && p < Stored && j < MaxLen; ++p) {
+            Dest[j++] = RxBuffer[static_cast<size_t>(p)];
+        }
+    };
+
+    // Before section: all of it, or only its last Before bytes.
+    const int64_t First = Before < 0 ? 0 : std::max<int64_t>(0, B - Before);
+    Copy(First, B - First);
+    int64_t p = B;
+    // Middle section.
+    if (Middle > 0) {
+        Copy(p, Middle);
+        p = B + M;
+    } else if (Middle < 0) {
+        Copy(B, M);
+        p = B + M;
+    }
+    // After section: After bytes, or everything up to the write position.
+    if (After > 0) {
+        Copy(p, After);
+    } else if (After < 0) {
+        Copy(p, std::max<int64_t>(0, int64_t{RxWritePos} - p));
+    }
+    Dest[j] = 0;
+    return j;
 }

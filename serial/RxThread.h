@@ -1,3 +1,55 @@
-// placeholder until the receive thread lands.
+// TRxThread: the receive thread of an open port. It waits in poll() on the port and on a
+// wake-up descriptor, reads whatever arrives (up to 16384 bytes at a time) and posts
+// each chunk at once to the component as a TRxChunkEvent, in the order read. A hang-up
+// or read error of the port ends it quietly; Stop ends it on request.
 #pragma once
-class TRxThread {};
+
+#include <QByteArray>
+#include <QEvent>
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+
+class QObject;
+
+// The message that carries a received chunk to the component.
+constexpr QEvent::Type RxChunkEventType = static_cast<QEvent::Type>(1026);
+
+class TRxChunkEvent : public QEvent {
+public:
+    TRxChunkEvent(QByteArray ChunkBytes, uint64_t SessionNumber)
+        : QEvent(RxChunkEventType), Bytes(std::move(ChunkBytes)), Session(SessionNumber) {}
+    // The received bytes; QByteArray keeps a zero byte after them.
+    const QByteArray Bytes;
+    // The open session of the component whose thread read them.
+    const uint64_t Session;
+};
+
+class TRxThread : public QThread {
+public:
+    static constexpr int ReadSize = 16384;
+
+    // The thread reads its own duplicate of PortHandle, so the port can be closed even
+    // if the thread failed to end; Target must stay alive until Stop has returned true.
+    TRxThread(int PortHandle, QObject* Target, uint64_t Session);
+    ~TRxThread() override;
+
+    // Makes the descriptors and starts the thread; false when any of that fails.
+    bool Begin();
+    // Wakes the thread and waits for it at most TimeOutMs; true when it has ended.
+    bool Stop(int TimeOutMs);
+
+protected:
+    void run() override;
+
+private:
+    bool PostChunk(const char* Bytes, int Length);
+
+    const int PortHandle;
+    QObject* const Target;
+    const uint64_t Session;
+    int ReadHandle = -1;
+    int WakeHandle = -1;
+    std::atomic<bool> Stopping{false};
+};

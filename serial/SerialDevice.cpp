@@ -1,1 +1,307 @@
-// placeholder: being written
+#include "serial/SerialDevice.h"
+
+#include "serial/LineRate.h"
+#include "serial/SerialLog.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <system_error>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QString ErrorText(int Code) {
+    return QString::fromStdString(std::generic_category().message(Code));
+}
+
+// The termios constant of a standard rate, or 0 when the rate has none.
+speed_t StandardRate(uint32_t Rate) {
+    struct TRate {
+        uint32_t Rate;
+        speed_t Code;
+    };
+    static constexpr TRate Rates[] = {
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+        {3500000, B3500000}, {4000000, B4000000},
+    };
+    for (const TRate& Entry : Rates) {
+        if (Entry.Rate == Rate) {
+            return Entry.Code;
+        }
+    }
+    return 0;
+}
+
+// The character-format bits that Configure sets and checks afterwards.
+constexpr tcflag_t FormatBits = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR;
+
+// Character format for the settings, or false with a message when there is none.
+bool FormatFlags(const TLineSettings& Settings, tcflag_t& Flags, QString& Problem) {
+    Flags = 0;
+    switch (Settings.DataBits) {
+    case 5:
+        Flags |= CS5;
+        break;
+    case 6:
+        Flags |= CS6;
+        break;
+    case 7:
+        Flags |= CS7;
+        break;
+    case 8:
+        Flags |= CS8;
+        break;
+    default:
+        Problem = QStringLiteral("%1 data bits are not possible").arg(Settings.DataBits);
+        return false;
+    }
+    switch (Settings.StopBits) {
+    case 0:
+        break;
+    case 1: // one and a half: what a UART sends for two with five-bit characters
+        if (Settings.DataBits != 5) {
+            Problem = QStringLiteral("1.5 stop bits need 5 data bits");
+            return false;
+        }
+        Flags |= CSTOPB;
+        break;
+    case 2:
+        Flags |= CSTOPB;
+        break;
+    default:
+        Problem = QStringLiteral("stop bits setting %1 is not possible").arg(Settings.StopBits);
+        return false;
+    }
+    switch (Settings.Parity) {
+    case 0:
+        break;
+    case 1:
+        Flags |= PARENB | PARODD;
+        break;
+    case 2:
+        Flags |= PARENB;
+        break;
+    case 3:
+        Flags |= PARENB | CMSPAR | PARODD;
+        break;
+    case 4:
+        Flags |= PARENB | CMSPAR;
+        break;
+    default:
+        Problem = QStringLiteral("parity setting %1 is not possible").arg(Settings.Parity);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+TSerialDevice::~TSerialDevice() {
+    Close();
+}
+
+bool TSerialDevice::Fail(const char* What) {
+    const int Code = errno;
+    return Fail(QStringLiteral("%1 %2: %3").arg(QLatin1String(What), Path, ErrorText(Code)));
+}
+
+bool TSerialDevice::Fail(const QString& Message) {
+    Error = Message;
+    qCDebug(lcSerial).noquote() << Error;
+    return false;
+}
+
+TSerialDevice::TOpenResult TSerialDevice::Open(const QString& DevicePath) {
+    Close();
+    Path = DevicePath;
+    Error.clear();
+    const QByteArray Name = QFile::encodeName(Path);
+    Handle = RetryOnInterrupt(
+        [&] { return ::open(Name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    if (Handle < 0) {
+        Fail("cannot open");
+        return TOpenResult::Failed;
+    }
+    if (!::isatty(Handle)) {
+        Fail(QStringLiteral("%1 is not a terminal").arg(Path));
+        Close();
+        return TOpenResult::NotATty;
+    }
+    if (::flock(Handle, LOCK_EX | LOCK_NB) == -1) {
+        Fail(errno == EWOULDBLOCK ? "another program holds" : "cannot lock");
+        Close();
+        return TOpenResult::Failed;
+    }
+    Locked = true;
+    if (::ioctl(Handle, TIOCEXCL) == -1) {
+        Fail("cannot take exclusive use of");
+    } else {
+        Exclusive = true;
+    }
+    return TOpenResult::Opened;
+}
+
+void TSerialDevice::Purge() {
+    if (IsOpen() && ::tcflush(Handle, TCIOFLUSH) == -1) {
+        Fail("cannot flush");
+    }
+}
+
+bool TSerialDevice::Configure(const TLineSettings& Settings) {
+    if (!IsOpen()) {
+        return Fail(QStringLiteral("%1 is not open").arg(Path));
+    }
+    tcflag_t Format = 0;
+    QString Problem;
+    if (!FormatFlags(Settings, Format, Problem)) {
+        return Fail(QStringLiteral("%1: %2").arg(Path, Problem));
+    }
+    termios Mode{};
+    if (::tcgetattr(Handle, &Mode) == -1) {
+        return Fail("cannot read the line settings of");
+    }
+    ::cfmakeraw(&Mode);
+    // A binary protocol: no software flow control, and no hardware handshake that an
+    // earlier user of the port may have left on (it would stall every write).
+    Mode.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+    Mode.c_cflag &= ~(FormatBits | CRTSCTS);
+    Mode.c_cflag |= Format | CLOCAL | CREAD;
+    Mode.c_cc[VMIN] = 1;
+    Mode.c_cc[VTIME] = 0;
+    const speed_t Standard = StandardRate(Settings.BaudRate);
+    if (Standard != 0) {
+        ::cfsetispeed(&Mode, Standard);
+        ::cfsetospeed(&Mode, Standard);
+    }
+    if (RetryOnInterrupt([&] { return ::tcsetattr(Handle, TCSANOW, &Mode); }) == -1) {
+        return Fail("cannot set the line settings of");
+    }
+    if (Standard == 0 && !SetArbitraryLineRate(Handle, Settings.BaudRate)) {
+        const int Code = errno;
+        return Fail(QStringLiteral("cannot set %1 baud on %2: %3")
+                        .arg(Settings.BaudRate)
+                        .arg(Path, ErrorText(Code)));
+    }
+
+    termios Actual{};
+    if (::tcgetattr(Handle, &Actual) == -1) {
+        return Fail("cannot read back the line settings of");
+    }
+    if ((Actual.c_cflag & FormatBits) != Format) {
+        return Fail(QStringLiteral("%1 refused %2 data bits, parity %3, stop bits %4")
+                        .arg(Path)
+                        .arg(Settings.DataBits)
+                        .arg(Settings.Parity)
+                        .arg(Settings.StopBits));
+    }
+    uint32_t OutputRate = 0;
+    uint32_t InputRate = 0;
+    if (!GetLineRate(Handle, OutputRate, InputRate)) {
+        const int Code = errno;
+        return Fail(
+            QStringLiteral("cannot read back the rate of %1: %2").arg(Path, ErrorText(Code)));
+    }
+    if (OutputRate != Settings.BaudRate || (InputRate != 0 && InputRate != Settings.BaudRate)) {
+        return Fail(QStringLiteral("%1 runs at %2 baud instead of the %3 asked for")
+                        .arg(Path)
+                        .arg(OutputRate)
+                        .arg(Settings.BaudRate));
+    }
+    return true;
+}
+
+bool TSerialDevice::RequestLowLatency() {
+    if (!IsOpen()) {
+        return false;
+    }
+    serial_struct Serial{};
+    if (::ioctl(Handle, TIOCGSERIAL, &Serial) == -1) {
+        qCDebug(lcSerial).noquote() << Path << "has no low-latency setting";
+        return false;
+    }
+    if ((Serial.flags & ASYNC_LOW_LATENCY) == 0) {
+        Serial.flags |= ASYNC_LOW_LATENCY;
+        if (::ioctl(Handle, TIOCSSERIAL, &Serial) == -1) {
+            const int Code = errno;
+            qCDebug(lcSerial).noquote()
+                << "low latency refused on" << Path << ":" << ErrorText(Code);
+            return false;
+        }
+    }
+    qCDebug(lcSerial).noquote() << "low latency granted on" << Path;
+    return true;
+}
+
+bool TSerialDevice::Write(const uint8_t* Data, size_t Length, int TimeOutMs) {
+    if (!IsOpen()) {
+        return Fail(QStringLiteral("cannot write: no port is open"));
+    }
+    if (Data == nullptr && Length > 0) {
+        return Fail(QStringLiteral("cannot write to %1: no data").arg(Path));
+    }
+    QElapsedTimer Clock;
+    Clock.start();
+    size_t Written = 0;
+    while (Written < Length) {
+        const ssize_t Count = ::write(Handle, Data + Written, Length - Written);
+        if (Count > 0) {
+            Written += static_cast<size_t>(Count);
+            continue;
+        }
+        if (Count == -1 && errno == EINTR) {
+            continue;
+        }
+        if (Count == -1 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return Fail("cannot write to");
+        }
+        // The driver's buffer is full: wait for room, within what is left of the bound.
+        const qint64 Left = TimeOutMs - Clock.elapsed();
+        if (Left <= 0) {
+            return Fail(QStringLiteral("write to %1 timed out after %2 of %3 bytes")
+                            .arg(Path)
+                            .arg(Written)
+                            .arg(Length));
+        }
+        pollfd Wait{Handle, POLLOUT, 0};
+        const int Ready = ::poll(&Wait, 1, static_cast<int>(Left));
+        if (Ready == -1 && errno != EINTR) {
+            return Fail("cannot wait to write to");
+        }
+        if (Ready == 1 && (Wait.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            return Fail(QStringLiteral("%1 hung up during a write").arg(Path));
+        }
+    }
+    return true;
+}
+
+void TSerialDevice::Close() {
+    if (Handle < 0) {
+        return;
+    }
+    if (Exclusive && ::ioctl(Handle, TIOCNXCL) == -1) {
+        Fail("cannot clear exclusive use of");
+    }
+    if (Locked && ::flock(Handle, LOCK_UN) == -1) {
+        Fail("cannot unlock");
+    }
+    // close() is not retried on EINTR: the descriptor is released either way.
+    if (::close(Handle) == -1) {
+        Fail("cannot close");
+    }
+    Handle = -1;
+    Locked = false;
+    Exclusive = false;
+}

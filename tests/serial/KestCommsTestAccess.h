@@ -1,0 +1,23 @@
+// Reaches the component's receive path without a port, so that the ring buffer and the
+// copy-out can be driven with many streams quickly.
+#pragma once
+
+#include "serial/KestComms.h"
+
+#include <cstdint>
+#include <vector>
+
+class TKestCommsTestAccess {
+public:
+    // A receive buffer of Size bytes, cleared, as Open leaves it.
+    static void PrepareBuffer(TKestComms& Comms, uint16_t Size) {
+        Comms.RxBuffer.assign(Size, 0);
+        Comms.ClearRxBuffer();
+        Comms.ReplyState = -1;
+    }
+    static void Feed(TKestComms& Comms, const std::vector<uint8_t>& Bytes) {
+        Comms.ProcessRxBytes(Bytes.data(), static_cast<int>(Bytes.size()));
+    }
+    static uint64_t Session(const TKestComms& Comms) { return Comms.Session; }
+    static size_t BufferSize(const TKestComms& Comms) { return Comms.RxBuffer.size(); }
+};

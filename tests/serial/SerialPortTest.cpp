@@ -1,0 +1,393 @@
+// The serial component on real pseudo-terminals: opening through the port map, exclusive
+// use, what is not a terminal, bit rates, raw transfer, the receive thread's delivery,
+// hang-ups and closing.
+#include "KestCommsTestAccess.h"
+#include "PtyPair.h"
+#include "serial/KestComms.h"
+#include "serial/LineRate.h"
+#include "serial/PortMap.h"
+#include "serial/RxThread.h"
+#include "serial/SerialDevice.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QTest>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <random>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// A component on COM<Port> whose map points at a fresh pty, receiving into Received.
+struct TOpenPort {
+    explicit TOpenPort(TComport Port = COM3, uint32_t Rate = 115200)
+        : Map(static_cast<unsigned>(Port) + 1, Pty.SlavePath) {
+        Comms.CommPort = Port;
+        Comms.BaudRate = Rate;
+        Comms.PortMapFile = Map.Path();
+        Comms.OnReceiveData = [this](const uint8_t* Buffer, uint16_t Length) {
+            Received.append(reinterpret_cast<const char*>(Buffer), Length);
+            ++Chunks;
+        };
+    }
+    TPtyPair Pty;
+    TPortMapFile Map;
+    TKestComms Comms;
+    QByteArray Received;
+    int Chunks = 0;
+};
+
+// Collects the bootload.serial trace while it lives.
+class TSerialTrace {
+public:
+    TSerialTrace() {
+        Lines().clear();
+        QLoggingCategory::setFilterRules(QStringLiteral("bootload.serial.debug=true"));
+        Previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& Text) { Lines() << Text; });
+    }
+    ~TSerialTrace() {
+        qInstallMessageHandler(Previous);
+        QLoggingCategory::setFilterRules(QString());
+    }
+    QString Text() const { return Lines().join('\n'); }
+
+private:
+    static QStringList& Lines() {
+        static QStringList Collected;
+        return Collected;
+    }
+    QtMessageHandler Previous = nullptr;
+};
+
+bool RunningAsRoot() {
+    return ::geteuid() == 0;
+}
+
+} // namespace
+
+TEST(PortMap, MapsPortsThroughThePortsSectionElseToTtyS) {
+    QTemporaryDir Dir;
+    const QString Ini = QDir(Dir.path()).filePath("Bootload.Ini");
+    EXPECT_EQ(PortDevicePath(1, Ini), "/dev/ttyS0"); // no file at all
+    QFile File(Ini);
+    ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+    File.write("[Options]\nComms_Port=3\n[Ports]\nCOM3=/dev/ttyUSB0\n"
+               "COM4=/dev/serial/by-id/usb-Maker,Model-if00\nCOM5=  \n");
+    File.close();
+    const QByteArray Before = [&] {
+        QFile Read(Ini);
+        Read.open(QIODevice::ReadOnly);
+        return Read.readAll();
+    }();
+    EXPECT_EQ(PortDevicePath(3, Ini), "/dev/ttyUSB0");
+    EXPECT_EQ(PortDevicePath(4, Ini), "/dev/serial/by-id/usb-Maker,Model-if00");
+    EXPECT_EQ(PortDevicePath(5, Ini), "/dev/ttyS4"); // empty value: not mapped
+    EXPECT_EQ(PortDevicePath(10, Ini), "/dev/ttyS9");
+    EXPECT_EQ(PortDevicePath(256, Ini), "/dev/ttyS255");
+    QFile Read(Ini);
+    Read.open(QIODevice::ReadOnly);
+    EXPECT_EQ(Read.readAll(), Before) << "the map is never written";
+}
+
+TEST(PortMap, WithoutAFileNameReadsBootloadIniInTheCurrentDirectory) {
+    TPtyPair Pty;
+    TPortMapFile Map(7, Pty.SlavePath);
+    const QString Saved = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(Map.DirPath()));
+    TKestComms Comms;
+    Comms.CommPort = COM7;
+    Comms.BaudRate = 115200;
+    const bool Opened = Comms.Open();
+    QDir::setCurrent(Saved);
+    EXPECT_TRUE(Opened);
+    EXPECT_EQ(Comms.DevicePath(), Pty.SlavePath);
+}
+
+TEST(SerialOpen, OpensThroughThePortsMapAndDeliversWhatArrives) {
+    TOpenPort Port(COM3);
+    ASSERT_TRUE(Port.Comms.Open());
+    EXPECT_TRUE(Port.Comms.IsOpen());
+    EXPECT_EQ(Port.Comms.DevicePath(), Port.Pty.SlavePath);
+    EXPECT_EQ(Port.Comms.ReplyStateValue(), -1);
+    ASSERT_TRUE(Port.Pty.Write("hello"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Port.Received == "hello"; }, 5000));
+}
+
+TEST(SerialOpen, AnyEightBitPortNumberIsMapped) {
+    TOpenPort Port(static_cast<TComport>(200)); // COM201, outside the 32 named ports
+    EXPECT_TRUE(Port.Comms.Open());
+    EXPECT_EQ(Port.Comms.DevicePath(), Port.Pty.SlavePath);
+}
+
+TEST(SerialOpen, SecondOpenRaisesAndTheFirstKeepsWorking) {
+    TOpenPort Port;
+    ASSERT_TRUE(Port.Comms.Open());
+    try {
+        Port.Comms.Open();
+        ADD_FAILURE() << "no exception";
+    } catch (const ECommsError& Error) {
+        EXPECT_STREQ(Error.what(), "Already have a Comm File Open");
+    }
+    EXPECT_TRUE(Port.Comms.IsOpen());
+    const uint8_t Frame[] = {1, 2, 3};
+    EXPECT_TRUE(Port.Comms.SendFrame(Frame, 3, 5));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Port.Pty.ReadAvailable() == Hex("010203"); }, 5000));
+    ASSERT_TRUE(Port.Pty.Write("x"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Port.Received == "x"; }, 5000));
+}
+
+TEST(SerialOpen, ASecondComponentOnTheSamePortIsRefused) {
+    TOpenPort Port;
+    ASSERT_TRUE(Port.Comms.Open());
+    TKestComms Other;
+    Other.CommPort = Port.Comms.CommPort;
+    Other.PortMapFile = Port.Comms.PortMapFile;
+    TSerialTrace Trace;
+    EXPECT_FALSE(Other.Open());
+    EXPECT_FALSE(Other.IsOpen());
+    EXPECT_TRUE(Trace.Text().contains(Port.Pty.SlavePath)) << Trace.Text().toStdString();
+    // Released on Close, so the second component can then have it.
+    Port.Comms.Close();
+    EXPECT_TRUE(Other.Open());
+}
+
+TEST(SerialOpen, AnotherProgramCannotOpenTheHeldPort) {
+    if (RunningAsRoot()) {
+        GTEST_SKIP() << "root bypasses exclusive mode; the unprivileged run checks this";
+    }
+    TOpenPort Port;
+    ASSERT_TRUE(Port.Comms.Open());
+    const QByteArray Path = Port.Pty.SlavePath.toLocal8Bit();
+    const int Handle = ::open(Path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int Error = errno;
+    if (Handle >= 0) {
+        ::close(Handle);
+    }
+    EXPECT_LT(Handle, 0);
+    EXPECT_EQ(Error, EBUSY);
+}
+
+TEST(SerialOpen, ThePortCanBeOpenedAgainAfterClose) {
+    // On a pty the exclusive flag outlives the descriptor unless Close clears it.
+    TOpenPort Port;
+    for (int Round = 0; Round < 3; ++Round) {
+        ASSERT_TRUE(Port.Comms.Open()) << "round " << Round;
+        Port.Comms.Close();
+    }
+    const QByteArray Path = Port.Pty.SlavePath.toLocal8Bit();
+    const int Handle = ::open(Path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_GE(Handle, 0) << "a plain open after Close";
+    if (Handle >= 0) {
+        ::close(Handle);
+    }
+}
+
+TEST(SerialOpen, WhatIsNotATerminalRaisesAndStaysClosed) {
+    QTemporaryDir Dir;
+    const QString Plain = QDir(Dir.path()).filePath("plain.bin");
+    QFile File(Plain);
+    ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+    File.close();
+    for (const QString& Path : {Plain, QStringLiteral("/dev/null")}) {
+        TPortMapFile Map(2, Path);
+        TKestComms Comms;
+        Comms.CommPort = COM2;
+        Comms.PortMapFile = Map.Path();
+        try {
+            Comms.Open();
+            ADD_FAILURE() << "no exception for " << Path.toStdString();
+        } catch (const ECommsError& Error) {
+            EXPECT_STREQ(Error.what(), "File Handle is not a Comm Handle.");
+        }
+        EXPECT_FALSE(Comms.IsOpen());
+        const uint8_t Byte = 0;
+        EXPECT_FALSE(Comms.SendFrame(&Byte, 1, 0));
+    }
+}
+
+TEST(SerialOpen, AMissingDeviceReturnsFalseAndTracesWhy) {
+    TPortMapFile Map(4, "/dev/does-not-exist-here");
+    TKestComms Comms;
+    Comms.CommPort = COM4;
+    Comms.PortMapFile = Map.Path();
+    TSerialTrace Trace;
+    EXPECT_FALSE(Comms.Open());
+    EXPECT_FALSE(Comms.IsOpen());
+    EXPECT_TRUE(Trace.Text().contains("/dev/does-not-exist-here"));
+    EXPECT_TRUE(Trace.Text().contains("No such file or directory")) << Trace.Text().toStdString();
+}
+
+TEST(SerialRate, AnyRateReadsBackFromTheMasterAsSet) {
+    for (const uint32_t Rate : {800000u, 92160u, 115200u, 9600u, 250000u}) {
+        TOpenPort Port(COM3, Rate);
+        ASSERT_TRUE(Port.Comms.Open()) << Rate;
+        uint32_t Output = 0;
+        uint32_t Input = 0;
+        ASSERT_TRUE(GetLineRate(Port.Pty.Master, Output, Input));
+        EXPECT_EQ(Output, Rate);
+        EXPECT_TRUE(Input == Rate || Input == 0) << Input;
+    }
+}
+
+TEST(SerialRate, LineSettingsTheDriverChangesFailTheOpen) {
+    // A pty keeps eight data bits and no parity whatever it is asked for.
+    TOpenPort Port;
+    Port.Comms.Parity = TParity::Even;
+    TSerialTrace Trace;
+    EXPECT_FALSE(Port.Comms.Open());
+    EXPECT_FALSE(Port.Comms.IsOpen());
+    EXPECT_TRUE(Trace.Text().contains("refused")) << Trace.Text().toStdString();
+    Port.Comms.DataBits = 9;
+    Port.Comms.Parity = TParity::None;
+    EXPECT_FALSE(Port.Comms.Open());
+    Port.Comms.DataBits = 8;
+    Port.Comms.StopBits = TStopBits::sb1_5; // only possible with five data bits
+    EXPECT_FALSE(Port.Comms.Open());
+    Port.Comms.StopBits = TStopBits::sb2;
+    EXPECT_TRUE(Port.Comms.Open());
+}
+
+TEST(SerialTransfer, EveryByteValuePassesUnchangedBothWays) {
+    TOpenPort Port;
+    ASSERT_TRUE(Port.Comms.Open());
+    QByteArray All;
+    for (int Value = 0; Value < 256; ++Value) {
+        All.append(static_cast<char>(Value));
+    }
+    All += Hex("0d0a 0a0d 1113 0304 1a7f");
+    ASSERT_TRUE(Port.Pty.Write(All));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Port.Received.size() >= All.size(); }, 5000));
+    EXPECT_EQ(Port.Received, All);
+    ASSERT_TRUE(Port.Comms.SendFrame(reinterpret_cast<const uint8_t*>(All.constData()),
+                                     static_cast<uint16_t>(All.size()), 5));
+    QByteArray Out;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            Out += Port.Pty.ReadAvailable();
+            return Out.size() >= All.size();
+        },
+        5000));
+    EXPECT_EQ(Out, All);
+}
+
+TEST(SerialTransfer, AMegabyteInRandomWritesArrivesCompleteAndInOrder) {
+    TOpenPort Port;
+    Port.Comms.BaudRate = 921600;
+    ASSERT_TRUE(Port.Comms.Open());
+    std::mt19937 Random(2024);
+    QByteArray Sent(1 << 20, Qt::Uninitialized);
+    for (char& Byte : Sent) {
+        Byte = static_cast<char>(Random());
+    }
+    std::atomic<bool> WriterOk{true};
+    std::thread Writer([&] {
+        std::mt19937 Sizes(7);
+        qsizetype Done = 0;
+        while (Done < Sent.size() && WriterOk) {
+            const qsizetype Size = std::min<qsizetype>(1 + Sizes() % 9000, Sent.size() - Done);
+            WriterOk = Port.Pty.Write(Sent.mid(Done, Size), 20000);
+            Done += Size;
+        }
+    });
+    const bool Complete =
+        QTest::qWaitFor([&] { return Port.Received.size() >= Sent.size(); }, 60000);
+    Writer.join();
+    EXPECT_TRUE(WriterOk);
+    EXPECT_TRUE(Complete) << Port.Received.size();
+    EXPECT_TRUE(Port.Received == Sent);
+    EXPECT_GT(Port.Chunks, 64) << "a megabyte cannot come in one read";
+}
+
+TEST(SerialLine, AHangUpMidStreamEndsTheThreadQuietly) {
+    auto Port = std::make_unique<TOpenPort>();
+    ASSERT_TRUE(Port->Comms.Open());
+    ASSERT_TRUE(Port->Pty.Write(QByteArray(3000, 'a')));
+    Port->Pty.HangUp();
+    QTest::qWait(100);
+    EXPECT_TRUE(Port->Comms.IsOpen());
+    // A transaction on the dead line fails to write and times out.
+    const uint8_t Frame[] = {0x13, 0x03};
+    EXPECT_FALSE(Port->Comms.SendFrame(Frame, 2, 0));
+    EXPECT_EQ(Port->Comms.WaitForReply(), 0);
+    Port->Comms.Close();
+    EXPECT_FALSE(Port->Comms.IsOpen());
+
+    // The same component opens a new line afterwards.
+    TPtyPair Fresh;
+    TPortMapFile Map(3, Fresh.SlavePath);
+    Port->Comms.PortMapFile = Map.Path();
+    Port->Received.clear();
+    ASSERT_TRUE(Port->Comms.Open());
+    ASSERT_TRUE(Fresh.Write("ok"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Port->Received == "ok"; }, 5000));
+}
+
+TEST(SerialClose, CloseIsHarmlessTwiceAndBeforeAnyOpen) {
+    TKestComms Never;
+    Never.Close();
+    EXPECT_EQ(Never.ReplyStateValue(), -2);
+    const uint8_t Byte = 1;
+    EXPECT_FALSE(Never.SendFrame(&Byte, 1, 0));
+    EXPECT_EQ(Never.WaitForReply(), -2);
+    Never.Close();
+
+    TOpenPort Port;
+    ASSERT_TRUE(Port.Comms.Open());
+    Port.Comms.Close();
+    EXPECT_EQ(Port.Comms.ReplyStateValue(), -1);
+    EXPECT_EQ(Port.Comms.RxBufferData(), nullptr);
+    Port.Comms.Close();
+    EXPECT_FALSE(Port.Comms.IsOpen());
+    EXPECT_FALSE(Port.Comms.SendFrame(&Byte, 1, 0));
+}
+
+TEST(SerialClose, DestroyingAnOpenComponentReleasesThePort) {
+    TPtyPair Pty;
+    TPortMapFile Map(3, Pty.SlavePath);
+    auto Comms = std::make_unique<TKestComms>();
+    Comms->CommPort = COM3;
+    Comms->PortMapFile = Map.Path();
+    ASSERT_TRUE(Comms->Open());
+    ASSERT_TRUE(Pty.Write(QByteArray(500, 'z'))); // chunks in flight when it goes
+    Comms.reset();
+    QCoreApplication::processEvents(); // posted chunks for the dead object are dropped
+
+    TKestComms Next;
+    Next.CommPort = COM3;
+    Next.PortMapFile = Map.Path();
+    EXPECT_TRUE(Next.Open());
+}
+
+TEST(SerialClose, ChunksReadBeforeACloseAreDroppedAfterReopening) {
+    TOpenPort Port;
+    ASSERT_TRUE(Port.Comms.Open());
+    const uint64_t Earlier = TKestCommsTestAccess::Session(Port.Comms);
+    Port.Comms.Close();
+    ASSERT_TRUE(Port.Comms.Open());
+    TRxChunkEvent Stale(QByteArray("old"), Earlier);
+    QCoreApplication::sendEvent(&Port.Comms, &Stale);
+    EXPECT_TRUE(Port.Received.isEmpty());
+    EXPECT_EQ(Port.Comms.RxWritePosValue(), 0);
+    TRxChunkEvent Current(QByteArray("new"), TKestCommsTestAccess::Session(Port.Comms));
+    QCoreApplication::sendEvent(&Port.Comms, &Current);
+    EXPECT_EQ(Port.Received, "new");
+}
+
+TEST(SerialDevice, AWriteThatCannotDrainFailsWithinItsBound) {
+    TPtyPair Pty; // nobody reads the master, so the line fills up
+    TSerialDevice Device;
+    ASSERT_EQ(Device.Open(Pty.SlavePath), TSerialDevice::TOpenResult::Opened);
+    ASSERT_TRUE(Device.Configure(TLineSettings{115200, 8, 0, 0}));
+    const std::vector<uint8_t> Lots(4 << 20, 0x55);
+    QElapsedTimer Clock;
+    Clock.start();
+    EXPECT_FALSE(Device.Write(Lots.data(), Lots.size(), 300));
+    EXPECT_LT(Clock.elapsed(), 3000);
+    EXPECT_TRUE(Device.LastError().contains("timed out")) << Device.LastError().toStdString();
+}

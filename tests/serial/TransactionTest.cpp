@@ -1,0 +1,319 @@
+// Transactions through the component over a real pty: matching chunks against the
+// attached conditions, the waiting and the event style, the reply timer, Close inside a
+// wait, the ring buffer's full rule and ReadReply's forms.
+#include "KestCommsTestAccess.h"
+#include "PtyPair.h"
+#include "serial/KestComms.h"
+#include "serial/RxCondition.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+namespace {
+
+constexpr uint8_t Slave = 0x13;
+constexpr uint8_t Function = 0x06;
+
+// The write reply of a Modbus slave: item 1 normal (8 bytes), item 2 exception (5 bytes).
+void AddWriteReply(TRxCondition& Condition) {
+    const char S[2] = {static_cast<char>(Slave), 0};
+    const char F[2] = {static_cast<char>(Function), 0};
+    const char E[2] = {static_cast<char>(Function | 0x80), 0};
+    Condition.AddItem(1, S, false, 1, F, false, 0, 1, 7);
+    Condition.AddItem(1, S, false, 1, E, false, 0, 1, 4);
+}
+
+class TransactionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Comms.CommPort = COM5;
+        Comms.BaudRate = 115200;
+        Comms.RxBufferSize = 500;
+        Comms.PortMapFile = Map.Path();
+        AddWriteReply(Condition);
+    }
+    void OpenAndAttach() {
+        ASSERT_TRUE(Comms.Open());
+        Responder = std::make_unique<TPtyResponder>(Pty);
+        Comms.SetRxCondition(&Condition);
+        Comms.ResetRxCondition();
+    }
+    bool Send(uint16_t TimeOut) {
+        const uint8_t Request[] = {Slave, Function, 0, 1, 0, 2, 0xAA, 0xBB};
+        return Comms.SendFrame(Request, sizeof Request, TimeOut);
+    }
+    // Answers the request with Reply as one chunk.
+    void AnswerWith(const QByteArray& Reply) {
+        Responder->OnBytes = [this, Reply](const QByteArray&) { Pty.Write(Reply); };
+    }
+    QByteArray Copy(uint16_t condnum, int32_t Before, int32_t Middle, int32_t After,
+                    uint16_t MaxLen = 64) {
+        std::vector<uint8_t> Dest(MaxLen + 1u, 0xEE);
+        const uint16_t n = Comms.ReadReply(condnum, Dest.data(), MaxLen, Before, Middle, After);
+        EXPECT_EQ(Dest[n], 0);
+        return QByteArray(reinterpret_cast<const char*>(Dest.data()), n);
+    }
+
+    TPtyPair Pty;
+    TPortMapFile Map{5, Pty.SlavePath};
+    TKestComms Comms;
+    TRxCondition Condition;
+    std::unique_ptr<TPtyResponder> Responder;
+};
+
+} // namespace
+
+TEST_F(TransactionTest, AReplyAfterAStrayByteCompletesAndIsCopiedInEachForm) {
+    OpenAndAttach();
+    AnswerWith(Hex("77 13 06 0a 0b 0c 0d 0e 0f"));
+    ASSERT_TRUE(Send(20));
+    EXPECT_EQ(Comms.WaitForReply(), 1);
+    EXPECT_EQ(Responder->Received, Hex("13 06 00 01 00 02 aa bb"));
+    EXPECT_EQ(Copy(1, 0, -1, -1), Hex("13 06 0a 0b 0c 0d 0e 0f"));
+    EXPECT_EQ(Copy(1, -1, -1, -1), Hex("77 13 06 0a 0b 0c 0d 0e 0f"));
+    EXPECT_EQ(Copy(1, 1, -1, -1), Hex("77 13 06 0a 0b 0c 0d 0e 0f"));
+    EXPECT_EQ(Copy(1, 0, 1, 2), Hex("13 06 0a"));
+    EXPECT_EQ(Copy(1, 0, 0, 3), Hex("13 06 0a")) << "Middle 0 leaves After at the middle";
+    EXPECT_EQ(Copy(1, 0, -1, -1, 4), Hex("13 06 0a 0b")) << "MaxLen bounds every copy";
+    EXPECT_EQ(Copy(1, 0, -1, 100), Hex("13 06 0a 0b 0c 0d 0e 0f")) << "never past the data";
+}
+
+TEST_F(TransactionTest, AReplyInOneByteChunksCompletesAsInOne) {
+    OpenAndAttach();
+    const QByteArray Reply = Hex("13 86 02 c3 a1");
+    int Next = 0;
+    int Chunks = 0;
+    Responder->OnBytes = [&](const QByteArray&) { Pty.Write(Reply.mid(Next++, 1)); };
+    Comms.OnReceiveData = [&](const uint8_t*, uint16_t) {
+        ++Chunks;
+        if (Next < Reply.size()) {
+            Pty.Write(Reply.mid(Next++, 1));
+        }
+    };
+    ASSERT_TRUE(Send(20));
+    EXPECT_EQ(Comms.WaitForReply(), 2);
+    EXPECT_EQ(Chunks, 5);
+    EXPECT_EQ(Copy(2, 0, -1, -1), Reply);
+}
+
+TEST_F(TransactionTest, TheTimeOutCountsTicksAfterTheFirst) {
+    OpenAndAttach();
+    struct TCase {
+        uint16_t Ticks;
+        qint64 LowMs;
+        qint64 HighMs;
+    };
+    for (const TCase& Case : {TCase{0, 80, 600}, TCase{1, 180, 700}, TCase{20, 2000, 3200}}) {
+        int TimeOuts = 0;
+        Comms.OnTimeOut = [&] { ++TimeOuts; };
+        QElapsedTimer Clock;
+        Clock.start();
+        ASSERT_TRUE(Send(Case.Ticks));
+        EXPECT_EQ(Comms.WaitForReply(), 0) << Case.Ticks;
+        const qint64 Elapsed = Clock.elapsed();
+        EXPECT_GE(Elapsed, Case.LowMs) << Case.Ticks;
+        EXPECT_LE(Elapsed, Case.HighMs) << Case.Ticks;
+        EXPECT_EQ(TimeOuts, 1);
+        EXPECT_EQ(Comms.ReplyStateValue(), 0);
+        EXPECT_EQ(Comms.WaitForReply(), 0) << "the time-out stays until the next SendFrame";
+    }
+}
+
+TEST_F(TransactionTest, AWaitingProgramUsesLittleCpu) {
+    OpenAndAttach();
+    rusage Before{};
+    getrusage(RUSAGE_SELF, &Before);
+    ASSERT_TRUE(Send(19)); // two seconds
+    EXPECT_EQ(Comms.WaitForReply(), 0);
+    rusage After{};
+    getrusage(RUSAGE_SELF, &After);
+    auto Ms = [](const timeval& T) { return T.tv_sec * 1000.0 + T.tv_usec / 1000.0; };
+    const double Used =
+        Ms(After.ru_utime) - Ms(Before.ru_utime) + Ms(After.ru_stime) - Ms(Before.ru_stime);
+    EXPECT_LT(Used, 300.0) << "CPU ms used over a 2 s wait";
+}
+
+TEST_F(TransactionTest, NeverExpiresWithAllBitsSetAndCloseInsideTheWaitGivesMinusTwo) {
+    OpenAndAttach();
+    ASSERT_TRUE(Send(65535));
+    QTimer::singleShot(700, &Comms, [this] { Comms.Close(); });
+    QElapsedTimer Clock;
+    Clock.start();
+    EXPECT_EQ(Comms.WaitForReply(), -2);
+    EXPECT_GE(Clock.elapsed(), 600);
+    EXPECT_FALSE(Comms.IsOpen());
+    EXPECT_EQ(Comms.WaitForReply(), -1) << "a wait after the Close of an open port";
+    EXPECT_EQ(Comms.ReplyStateValue(), -1);
+}
+
+TEST_F(TransactionTest, CloseAndReopenInsideNestedWaitsEndsBothWithMinusTwo) {
+    OpenAndAttach();
+    ASSERT_TRUE(Send(65535));
+    int32_t Inner = 99;
+    QTimer::singleShot(50, &Comms, [&] {
+        ASSERT_TRUE(Send(65535));
+        QTimer::singleShot(50, &Comms, [&] {
+            Comms.Close();
+            ASSERT_TRUE(Comms.Open()); // the same port again: the waits still end
+        });
+        Inner = Comms.WaitForReply();
+    });
+    EXPECT_EQ(Comms.WaitForReply(), -2);
+    EXPECT_EQ(Inner, -2);
+    EXPECT_TRUE(Comms.IsOpen());
+}
+
+TEST_F(TransactionTest, DestroyingTheComponentInsideItsWaitEndsTheWait) {
+    auto Owned = std::make_unique<TKestComms>();
+    Owned->CommPort = COM5;
+    Owned->PortMapFile = Map.Path();
+    ASSERT_TRUE(Owned->Open());
+    const uint8_t Byte = 1;
+    ASSERT_TRUE(Owned->SendFrame(&Byte, 1, 65535));
+    QTimer::singleShot(50, [&] { Owned.reset(); });
+    TKestComms* Raw = Owned.get();
+    EXPECT_EQ(Raw->WaitForReply(), -2);
+    EXPECT_EQ(Owned, nullptr);
+}
+
+TEST_F(TransactionTest, ApplicationShutdownEndsAWaitInsteadOfSpinning) {
+    OpenAndAttach();
+    ASSERT_TRUE(Send(65535));
+    QTimer::singleShot(50, [] { QCoreApplication::exit(0); });
+    EXPECT_EQ(Comms.WaitForReply(), -1);
+    // Let the application's loop run once so that later loops work again.
+    QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+}
+
+TEST_F(TransactionTest, WaitingWithNothingSentReturnsAtOnce) {
+    OpenAndAttach();
+    QElapsedTimer Clock;
+    Clock.start();
+    EXPECT_EQ(Comms.WaitForReply(), -1);
+    EXPECT_LT(Clock.elapsed(), 500);
+}
+
+TEST_F(TransactionTest, AReplyProcessedAfterTheTimeOutStillWins) {
+    OpenAndAttach();
+    ASSERT_TRUE(Send(0));
+    // Let the first tick expire the time-out without a wait looking at it.
+    QTest::qWait(250);
+    ASSERT_TRUE(Pty.Write(Hex("13 06 0a 0b 0c 0d 0e 0f")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Comms.ReplyStateValue() == 1; }, 5000));
+    EXPECT_EQ(Comms.WaitForReply(), 1);
+}
+
+TEST_F(TransactionTest, TrailingBytesInTheSameChunkAreStoredBeforeTheResult) {
+    OpenAndAttach();
+    AnswerWith(Hex("13 06 0a 0b 0c 0d 0e 0f 55 66"));
+    int32_t StateInHandler = 99;
+    Comms.OnReceiveData = [&](const uint8_t*, uint16_t) {
+        StateInHandler = Comms.ReplyStateValue();
+    };
+    ASSERT_TRUE(Send(20));
+    EXPECT_EQ(Comms.WaitForReply(), 1);
+    EXPECT_EQ(StateInHandler, 1) << "OnReceiveData comes after the conditions";
+    EXPECT_EQ(Copy(1, 0, -1, -1), Hex("13 06 0a 0b 0c 0d 0e 0f 55 66"));
+}
+
+TEST_F(TransactionTest, TheEventStyleReportsTwoRepliesInOneChunk) {
+    OpenAndAttach();
+    QList<QByteArray> Replies;
+    QList<int32_t> Numbers;
+    Comms.OnReceiveMsg = [&](int32_t condnum) {
+        Numbers << condnum;
+        Replies << Copy(condnum, 0, -1, -1);
+    };
+    ASSERT_TRUE(Pty.Write(Hex("13 06 01 02 03 04 05 06 13 86 02 c3 a1")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Numbers.size() == 2; }, 5000));
+    EXPECT_EQ(Numbers, (QList<int32_t>{1, 2}));
+    EXPECT_EQ(Replies[0], Hex("13 06 01 02 03 04 05 06"));
+    EXPECT_EQ(Replies[1], Hex("13 86 02 c3 a1")) << "the second starts at position 0";
+    EXPECT_EQ(Comms.RxWritePosValue(), 0);
+}
+
+TEST_F(TransactionTest, CloseFromTheEventHandlerStopsTheChunk) {
+    OpenAndAttach();
+    int Calls = 0;
+    Comms.OnReceiveMsg = [&](int32_t) {
+        ++Calls;
+        Comms.Close();
+    };
+    ASSERT_TRUE(Pty.Write(Hex("13 06 01 02 03 04 05 06 13 06 01 02 03 04 05 06")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Calls > 0; }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Calls, 1);
+    EXPECT_FALSE(Comms.IsOpen());
+}
+
+TEST_F(TransactionTest, ANewListWithoutResetOnlyCountsUntilReset) {
+    OpenAndAttach();
+    AnswerWith(Hex("13 06 0a 0b 0c 0d 0e 0f"));
+    ASSERT_TRUE(Send(20));
+    ASSERT_EQ(Comms.WaitForReply(), 1);
+
+    TRxCondition Second;
+    AddWriteReply(Second);
+    Comms.ClearRxCondition();
+    Comms.SetRxCondition(&Second);
+    ASSERT_TRUE(Send(1));
+    EXPECT_EQ(Comms.WaitForReply(), 0) << "the matched index of the last exchange stays";
+    Comms.ResetRxCondition();
+    ASSERT_TRUE(Send(20));
+    EXPECT_EQ(Comms.WaitForReply(), 1);
+    Comms.ClearRxCondition();
+}
+
+TEST_F(TransactionTest, ReadReplyWithoutAValidConditionCopiesNothing) {
+    OpenAndAttach();
+    AnswerWith(Hex("13 06 0a 0b 0c 0d 0e 0f"));
+    ASSERT_TRUE(Send(20));
+    ASSERT_EQ(Comms.WaitForReply(), 1);
+    EXPECT_EQ(Copy(0, -1, -1, -1), QByteArray());
+    EXPECT_EQ(Copy(3, -1, -1, -1), QByteArray());
+    EXPECT_EQ(Copy(65535, -1, -1, -1), QByteArray());
+    Comms.ClearRxCondition();
+    EXPECT_EQ(Copy(1, -1, -1, -1), QByteArray());
+    EXPECT_EQ(Comms.ReadReply(1, nullptr, 10, -1, -1, -1), 0);
+}
+
+TEST(RingBuffer, AfterAClearTheLastPositionTakesEveryByteBeyondTheSize) {
+    TPtyPair Pty;
+    TPortMapFile Map(6, Pty.SlavePath);
+    TKestComms Comms;
+    Comms.CommPort = COM6;
+    Comms.PortMapFile = Map.Path();
+    Comms.RxBufferSize = 4;
+    ASSERT_TRUE(Comms.Open());
+    const uint8_t Byte = 0;
+    ASSERT_TRUE(Comms.SendFrame(&Byte, 1, 65535)); // clears the buffer
+    ASSERT_TRUE(Pty.Write(Hex("01 02 03 04 05 06")));
+    int Seen = 0;
+    Comms.OnReceiveData = [&](const uint8_t*, uint16_t Length) { Seen += Length; };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Seen == 6; }, 5000));
+    const uint8_t* Buffer = Comms.RxBufferData();
+    ASSERT_NE(Buffer, nullptr);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Buffer), 4), Hex("01 02 03 06"));
+    EXPECT_EQ(Comms.RxWritePosValue(), 3);
+}
+
+TEST(RingBuffer, ASizeOfZeroStillHoldsOneByte) {
+    TPtyPair Pty;
+    TPortMapFile Map(6, Pty.SlavePath);
+    TKestComms Comms;
+    Comms.CommPort = COM6;
+    Comms.PortMapFile = Map.Path();
+    Comms.RxBufferSize = 0;
+    ASSERT_TRUE(Comms.Open());
+    ASSERT_TRUE(Pty.Write(Hex("01 02 03")));
+    int Seen = 0;
+    Comms.OnReceiveData = [&](const uint8_t*, uint16_t Length) { Seen += Length; };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Seen == 3; }, 5000));
+    EXPECT_EQ(Comms.RxBufferData()[0], 3);
+}
