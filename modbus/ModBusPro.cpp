@@ -1,11 +1,136 @@
-// placeholder until the Modbus master lands.
+// The Modbus RTU transactions: build the request with its CRC, describe the normal and
+// the exception reply as two receive conditions, send, wait, and for a read check the
+// reply's CRC and copy the register values out.
 #include "modbus/ModBusPro.h"
 
-int32_t ReadRegisters(TKestComms*&, uint8_t, uint8_t, uint16_t, uint16_t, uint16_t, uint16_t*) {
-    return -1;
+#include "serial/KestComms.h"
+#include "serial/RxCondition.h"
+
+#include <QPointer>
+
+#include <algorithm>
+
+#include <vector>
+
+namespace {
+
+constexpr uint8_t ExceptionBit = 0x80;
+constexpr uint16_t MaxWriteCount = 20; // the request buffer holds 2 x 20 + 9 bytes
+constexpr size_t WriteBufferSize = 50;
+
+void PutWord(uint8_t* At, uint16_t Value) {
+    At[0] = static_cast<uint8_t>(Value >> 8);
+    At[1] = static_cast<uint8_t>(Value & 0xFF);
 }
-int32_t WriteRegister(TKestComms*&, uint8_t, uint8_t, uint16_t, uint16_t, uint16_t) { return -1; }
-int32_t WriteRegisters(TKestComms*&, uint8_t, uint8_t, uint16_t, uint16_t, const uint16_t*,
-                       uint16_t) {
-    return -1;
+
+// Stores the CRC of the Length - 2 bytes before it in the frame's last two bytes.
+void PutCrc(uint8_t* Frame, uint16_t Length) {
+    PutWord(Frame + Length - 2, ModbusCrc(Frame, 0, static_cast<uint16_t>(Length - 3)));
+}
+
+// Normal reply first (result 1), exception reply second (result 2).
+void AddReplyConditions(TRxCondition& Condition, uint8_t Slave, uint8_t Function,
+                        uint16_t NormalMinAfter) {
+    const char SlavePattern[2] = {static_cast<char>(Slave), 0};
+    const char NormalPattern[2] = {static_cast<char>(Function), 0};
+    const char ExceptionPattern[2] = {static_cast<char>(Function | ExceptionBit), 0};
+    Condition.Clear();
+    Condition.AddItem(1, SlavePattern, false, 1, NormalPattern, false, 0, 1, NormalMinAfter);
+    Condition.AddItem(1, SlavePattern, false, 1, ExceptionPattern, false, 0, 1, 4);
+}
+
+// Sends the request with the conditions attached and returns what the wait yields. The
+// list stays attached to Port for the caller's ReadReply; DetachConditions ends that.
+int32_t Exchange(TKestComms& Port, TRxCondition& Condition, const uint8_t* Request, uint16_t Length,
+                 uint16_t TimeOut) {
+    Port.SetRxCondition(&Condition);
+    Port.ResetRxCondition();
+    Port.SendFrame(Request, Length, TimeOut);
+    return Port.WaitForReply();
+}
+
+// Detaches the list from the component it was attached to, if that still exists (a
+// handler inside the wait may have destroyed it).
+void DetachConditions(const QPointer<TKestComms>& Port) {
+    if (Port) {
+        Port->ClearRxCondition();
+    }
+}
+
+int32_t WriteFrame(TKestComms* Comms, uint8_t Slave, uint8_t Function, const uint8_t* Request,
+                   uint16_t Length, uint16_t TimeOut) {
+    TRxCondition Condition;
+    AddReplyConditions(Condition, Slave, Function, 7);
+    QPointer<TKestComms> Port(Comms);
+    const int32_t Result = Exchange(*Comms, Condition, Request, Length, TimeOut);
+    DetachConditions(Port);
+    return Result;
+}
+
+} // namespace
+
+int32_t ReadRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint16_t FirstRegister,
+                      uint16_t Count, uint16_t TimeOut, uint16_t* Values) {
+    if (Comms == nullptr) {
+        return -1;
+    }
+    uint8_t Request[8] = {Slave, Function};
+    PutWord(Request + 2, FirstRegister);
+    PutWord(Request + 4, Count);
+    PutCrc(Request, sizeof Request);
+
+    TRxCondition Condition;
+    AddReplyConditions(Condition, Slave, Function, static_cast<uint16_t>(2 * Count + 4));
+    QPointer<TKestComms> Port(Comms);
+    int32_t Result = Exchange(*Comms, Condition, Request, sizeof Request, TimeOut);
+    if (Result == 1 && Port) {
+        const uint16_t MaxLen = Port->RxBufferSize;
+        std::vector<uint8_t> Reply(size_t{MaxLen} + 1, 0);
+        const uint16_t n = Port->ReadReply(1, Reply.data(), MaxLen, 0, -1, -1);
+        // Slave, function and byte count, then the data, then the CRC low byte first.
+        const bool CrcGood = n >= 5 && ModbusCrc(Reply.data(), 0, n - 3) ==
+                                           static_cast<uint16_t>(Reply[n - 2] << 8 | Reply[n - 1]);
+        if (!CrcGood) {
+            Result = -1;
+        } else if (Values != nullptr) {
+            // Never more words than were asked for, nor than the reply carries.
+            const size_t Announced = Reply[2] / 2;
+            const size_t Carried = (size_t{n} - 5) / 2;
+            const size_t Words = std::min({Announced, Carried, size_t{Count}});
+            for (size_t i = 0; i < Words; ++i) {
+                Values[i] = static_cast<uint16_t>(Reply[3 + 2 * i] << 8 | Reply[4 + 2 * i]);
+            }
+        }
+    }
+    DetachConditions(Port);
+    return Result;
+}
+
+int32_t WriteRegister(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint16_t Register,
+                      uint16_t Value, uint16_t TimeOut) {
+    if (Comms == nullptr) {
+        return -1;
+    }
+    uint8_t Request[8] = {Slave, Function};
+    PutWord(Request + 2, Register);
+    PutWord(Request + 4, Value);
+    PutCrc(Request, sizeof Request);
+    return WriteFrame(Comms, Slave, Function, Request, sizeof Request, TimeOut);
+}
+
+int32_t WriteRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint16_t FirstRegister,
+                       uint16_t Count, const uint16_t* Values, uint16_t TimeOut) {
+    if (Comms == nullptr || Count > MaxWriteCount || (Values == nullptr && Count > 0)) {
+        return -1;
+    }
+    uint8_t Request[WriteBufferSize] = {Slave, Function};
+    PutWord(Request + 2, FirstRegister);
+    PutWord(Request + 4, Count);
+    Request[6] = static_cast<uint8_t>(2 * Count);
+    for (uint16_t i = 0; i < Count; ++i) {
+        PutWord(Request + 7 + 2 * i, Values[i]);
+    }
+    const auto Length = static_cast<uint16_t>(2 * Count + 9);
+    PutCrc(Request, Length);
+    return WriteFrame(Comms, Slave, Function, Request, Length, TimeOut);
 }
