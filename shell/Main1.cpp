@@ -87,7 +87,10 @@ void TMainForm::BuildControls() {
 
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
+    // Typing changes the editor's text; steps and a value set by the program change the
+    // value (and the text with it, but without the editor's signal).
     connect(spinEdit->Editor(), &QLineEdit::textChanged, this, [this] { SpinEdit1Change(); });
+    connect(spinEdit, &QSpinBox::textChanged, this, [this] { SpinEdit1Change(); });
     // Start takes the focus first, so the slave address is in range before the run.
     connect(Button6, &QPushButton::clicked, this, [this, spinEdit] {
         Button6->setFocus(Qt::OtherFocusReason);
@@ -125,14 +128,11 @@ void TMainForm::FormCreate() {
     SlaveAddress = 1;
     SlvAdd_GroupBox->hide();
 
-    ensurePolished();
+    // Centred before it appears, and again once the frame around it is known.
     adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CentreOnScreen();
     show();
+    CentreOnScreen();
 
     ImageBuffer.fill(0);
     LoadSettings();
@@ -146,6 +146,14 @@ void TMainForm::FormCreate() {
             this, QStringLiteral("No program memory range for processor %1").arg(ProcessorNumber));
     }
     OpenCommsPort();
+}
+
+void TMainForm::CentreOnScreen() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
 }
 
 void TMainForm::UpdateStartButton() {

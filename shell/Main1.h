@@ -121,9 +121,8 @@ public:
     void About1Click();
 
     // ---- Bootloader exchange and commands ----
-    int32_t BootTransaction(TKestComms* Port, uint8_t Command, uint8_t Count,
-                            uint8_t PayloadLength, const uint8_t* Payload, uint16_t TimeOut,
-                            uint8_t* Reply);
+    int32_t BootTransaction(TKestComms* Port, uint8_t Command, uint8_t Count, uint8_t PayloadLength,
+                            const uint8_t* Payload, uint16_t TimeOut, uint8_t* Reply);
     int32_t GetBootloaderInfo();
     uint32_t GetModelNumber();
     bool EraseProgramMemory();
@@ -161,6 +160,7 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
+    void CentreOnScreen();
     // Start is enabled only with a whole image, its numbers and a known program range.
     void UpdateStartButton();
 

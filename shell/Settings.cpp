@@ -1,6 +1,7 @@
 // LoadSettings and SaveSettings: the COM port number in "Bootload.Ini". A file that is
 // there but cannot be read as INI text is never rewritten: the INI writer would replace
-// it with the few keys it understood.
+// it with the few keys it understood. (Its own verdict on a file cannot be relied on: it
+// caches what it read, so a second reader in the same process sees no error.)
 #include "shell/Settings.h"
 
 #include "shell/Main1.h"
@@ -9,9 +10,11 @@
 #include <QByteArray>
 #include <QSettings>
 #include <QStringConverter>
+#include <QStringList>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,21 +37,33 @@ public:
     const int Fd;
 };
 
-bool LooksLikeText(const QByteArray& Bytes) {
+// The file's text, or nothing when it is binary or not UTF-8.
+std::optional<QString> DecodeText(const QByteArray& Bytes) {
     if (Bytes.contains('\0')) {
-        return false;
+        return std::nullopt;
     }
     QStringDecoder decoder(QStringDecoder::Utf8);
-    [[maybe_unused]] const QString text = decoder.decode(Bytes);
-    return !decoder.hasError();
+    QString text = decoder.decode(Bytes);
+    if (decoder.hasError()) {
+        return std::nullopt;
+    }
+    return text;
 }
 
-// The INI reader reads sections only when asked; asking for every key reads them all
-// and reports a line it cannot make sense of as a format error.
-bool IniReaderAccepts(const QString& Path) {
-    QSettings settings(Path, QSettings::IniFormat);
-    settings.allKeys();
-    return settings.status() == QSettings::NoError;
+// Every line is blank, a ';' comment, a section header or a key with '='. The INI writer
+// keeps only what it could read, so a file with any other line is not rewritten.
+bool LooksLikeIni(const QString& Text) {
+    const QStringList lines = Text.split(u'\n');
+    for (const QString& line : lines) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith(u';')) {
+            continue;
+        }
+        if (trimmed.startsWith(u'[') ? !trimmed.endsWith(u']') : !trimmed.contains(u'=')) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -107,7 +122,8 @@ TSettingsFileState InspectSettingsFile(const QString& Path) {
             return TSettingsFileState::NotIni;
         }
     }
-    if (!LooksLikeText(bytes) || !IniReaderAccepts(Path)) {
+    const std::optional<QString> text = DecodeText(bytes);
+    if (!text || !LooksLikeIni(*text)) {
         return TSettingsFileState::NotIni;
     }
     return TSettingsFileState::Usable;

@@ -27,14 +27,13 @@ public:
     // The value the field's text stands for, which may lie outside the range.
     int TextValue() const { return SpinEditTextValue(text(), minimum()); }
 
-    // Writes back the text's value pulled into the range; an empty field becomes the
-    // minimum.
+    // Writes back the text's value pulled into the range (an empty field becomes the
+    // minimum), as if typed, so that whoever follows the text sees it.
     void CommitText() {
-        const int clamped = qBound(minimum(), TextValue(), maximum());
-        if (text() != QString::number(clamped)) {
-            lineEdit()->setText(QString::number(clamped));
+        const QString clamped = QString::number(qBound(minimum(), TextValue(), maximum()));
+        if (text() != clamped) {
+            lineEdit()->setText(clamped);
         }
-        setValue(clamped);
     }
 
     // Digits only, at most three; the range is applied when the field is left.
@@ -56,7 +55,7 @@ public:
 
 protected:
     void focusOutEvent(QFocusEvent* Event) override {
-        QSpinBox::focusOutEvent(Event);
         CommitText();
+        QSpinBox::focusOutEvent(Event);
     }
 };

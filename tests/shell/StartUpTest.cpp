@@ -1,0 +1,111 @@
+// Start-up with and without a port that opens, and the ways the window ends.
+#include "ShellTestSupport.h"
+
+#include "serial/KestComms.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace {
+
+// A pseudo-terminal whose slave end stands in for the unit's serial port.
+class TPty {
+public:
+    TPty() {
+        Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (Master >= 0 && ::grantpt(Master) == 0 && ::unlockpt(Master) == 0) {
+            SlavePath = QString::fromLocal8Bit(::ptsname(Master));
+        }
+    }
+    ~TPty() {
+        if (Master >= 0) {
+            ::close(Master);
+        }
+    }
+    TPty(const TPty&) = delete;
+    TPty& operator=(const TPty&) = delete;
+    int Master = -1;
+    QString SlavePath;
+};
+
+const QString PortFailure = QStringLiteral("Unable To Open Comms Port. Please Select Another.");
+
+} // namespace
+
+using StartUp = TShellTest;
+
+TEST_F(StartUp, WithoutAnOpenablePortTheOperatorIsToldOverTheTitledWindow) {
+    const QByteArray original = "[Options]\nComms_Port=2\n[Ports]\nCOM2=/nonexistent/tty\n";
+    WriteFile("Bootload.Ini", original);
+    TMainForm& form = StartForm();
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0].Text, PortFailure);
+    EXPECT_EQ(Shown[0].Caption, "Tarnwick K-310 Firmware Update v1.50");
+    EXPECT_EQ(Shown[0].Icon, QMessageBox::NoIcon);
+    EXPECT_TRUE(VisibleWhenShown[0]);
+    EXPECT_EQ(CaptionWhenShown[0], "Tarnwick K-310 Firmware Update v1.50");
+    EXPECT_TRUE(form.StatusPanel0->text().isEmpty());
+    EXPECT_EQ(ReadFile("Bootload.Ini"), original);
+    ASSERT_NE(form.Comms, nullptr) << "the component stays, closed";
+    EXPECT_FALSE(form.Comms->IsOpen());
+    EXPECT_TRUE(form.Button6->isEnabled());
+}
+
+TEST_F(StartUp, WithAPortMappedToAPtyThePanelNamesItAndTheFileIsRewritten) {
+    TPty pty;
+    ASSERT_FALSE(pty.SlavePath.isEmpty());
+    WriteFile("Bootload.Ini", "[Ports]\nCOM1=" + pty.SlavePath.toLocal8Bit() + "\n");
+    TMainForm& form = StartForm();
+    EXPECT_TRUE(MessageTexts().empty());
+    EXPECT_EQ(form.StatusPanel0->text(), " Port: COM1");
+    ASSERT_NE(form.Comms, nullptr);
+    EXPECT_TRUE(form.Comms->IsOpen());
+    const QSettings saved(SettingsPath(), QSettings::IniFormat);
+    EXPECT_EQ(saved.value("Options/Comms_Port").toString(), "1");
+    EXPECT_EQ(saved.value("Ports/COM1").toString(), pty.SlavePath);
+
+    form.FormClose();
+    EXPECT_EQ(form.Comms, nullptr);
+}
+
+TEST_F(StartUp, APortThatIsNotATerminalIsReportedInTheErrorBox) {
+    WriteFile("plain.txt", "not a tty");
+    WriteFile("Bootload.Ini", "[Ports]\nCOM1=" + PathOf("plain.txt").toLocal8Bit() + "\n");
+    TMainForm& form = StartForm();
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0].Text, "File Handle is not a Comm Handle.");
+    EXPECT_EQ(Shown[0].Icon, QMessageBox::Critical);
+    EXPECT_EQ(Shown[0].Caption, "Tarnwick K-310 Firmware Update v1.50");
+    EXPECT_TRUE(form.StatusPanel0->text().isEmpty());
+}
+
+TEST_F(StartUp, CloseButtonClosesTheWindowAndReleasesThePort) {
+    WriteFile("Bootload.Ini", "[Ports]\nCOM1=/nonexistent/tty\n");
+    TMainForm& form = StartForm();
+    ASSERT_NE(form.Comms, nullptr);
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.Comms, nullptr);
+    form.FormClose(); // harmless a second time
+}
+
+TEST_F(StartUp, ExitLeavesTheEventLoopWithoutFormClose) {
+    WriteFile("Bootload.Ini", "[Ports]\nCOM1=/nonexistent/tty\n");
+    TMainForm& form = StartForm();
+    bool timedOut = false;
+    QTimer::singleShot(0, &form, [&form] { form.Exit1->trigger(); });
+    QTimer::singleShot(10000, [&timedOut] {
+        timedOut = true;
+        QCoreApplication::exit(1);
+    });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_FALSE(timedOut);
+    EXPECT_NE(form.Comms, nullptr) << "the window's destruction releases the component";
+}
