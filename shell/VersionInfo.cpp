@@ -231,7 +231,7 @@ TVersionBlockContent TVersionInfo::ProgramContent() {
     content.Fixed.FileFlags = BOOTLOAD_PRERELEASE ? VS_FF_PRERELEASE : 0;
     content.Fixed.FileType = 1; // an application
     content.Translations.push_back({0x0809, 0x04E4});
-    const QString company = QStringLiteral("Tarnwick Instruments Ltd");
+    const QString company = QStringLiteral("Tarnwick Ltd");
     content.Tables.push_back(
         {QStringLiteral("080904E4"),
          {{QStringLiteral("CompanyName"), company},

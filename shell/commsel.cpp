@@ -24,6 +24,8 @@ TCommSelFrm::TCommSelFrm(QWidget* Parent)
     for (int port = 1; port <= PortCount; ++port) {
         ComboBox1->addItem(QStringLiteral("COM%1").arg(port));
     }
+    // A drop-down of eight rows below the box, not a list over the whole screen.
+    ComboBox1->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     ComboBox1->setMaxVisibleItems(8);
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TCommSelFrm::ShowSelectedDevice);
 
