@@ -117,8 +117,8 @@ void TKestComms::StopRxThread() {
     if (!RxThread->Stop(RxThreadStopMs)) {
         // It can no longer post (it checks its stop flag first) and reads its own
         // duplicate of the port; leave it to end by itself rather than wait without limit.
-        qCWarning(lcSerial).noquote() << "the receive thread of" << LastDevicePath
-                                      << "did not end within" << RxThreadStopMs << "ms";
+        qCDebug(lcSerial).noquote() << "the receive thread of" << LastDevicePath
+                                    << "did not end within" << RxThreadStopMs << "ms";
         (void)RxThread.release();
         return;
     }
@@ -126,6 +126,7 @@ void TKestComms::StopRxThread() {
 }
 
 bool TKestComms::event(QEvent* Event) {
+    TRxChunkEvent::Acquire();
     if (Event->type() != RxChunkEventType) {
         return QObject::event(Event);
     }

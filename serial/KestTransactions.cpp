@@ -93,11 +93,6 @@ int32_t TKestComms::WaitForReply() {
     if (!IsOpen()) {
         return ReplyState;
     }
-    // Nothing armed (no SendFrame since Open, or the event style took the reply):
-    // nothing could ever end the wait.
-    if (!ReplyEvent && !TimeOutEvent && !ReplyTimer->isActive()) {
-        return ReplyState;
-    }
     const uint64_t ClosesBefore = CloseCount;
     QPointer<TKestComms> Self(this);
     QEventLoop Loop;
@@ -115,6 +110,12 @@ int32_t TKestComms::WaitForReply() {
         if (TimeOutEvent) {
             ReplyState = 0;
             Result = 0;
+            break;
+        }
+        // No reply timer and no event: nothing armed (no SendFrame since Open, or the
+        // event style took the reply), so nothing but Close could end the wait.
+        if (!ReplyTimer->isActive()) {
+            Result = ReplyState;
             break;
         }
         // Our events quit the loop with 0; -1 means the application is shutting down
@@ -168,6 +169,7 @@ void TKestComms::ProcessRxBytes(const uint8_t* Block, int n) {
                 }
                 ResetRxCondition();
                 ClearRxBuffer();
+                QuitWaits(); // a wait in progress now has nothing left to wait for
             }
         }
     }

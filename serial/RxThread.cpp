@@ -23,6 +23,9 @@ TRxThread::TRxThread(int Port, QObject* PostTarget, uint64_t SessionNumber)
     : PortHandle(Port), Target(PostTarget), Session(SessionNumber) {}
 
 TRxThread::~TRxThread() {
+    if (Thread.joinable()) {
+        Thread.join();
+    }
     if (ReadHandle >= 0) {
         ::close(ReadHandle);
     }
@@ -46,8 +49,16 @@ bool TRxThread::Begin() {
             << "cannot make the receive thread's wake-up:" << ErrorText(Code);
         return false;
     }
-    start(QThread::HighestPriority);
-    return isRunning() || isFinished();
+    try {
+        Thread = std::thread([this] {
+            Run();
+            Ended.set_value();
+        });
+    } catch (const std::system_error& Error) {
+        qCDebug(lcSerial).noquote() << "cannot start the receive thread:" << Error.what();
+        return false;
+    }
+    return true;
 }
 
 bool TRxThread::Stop(int TimeOutMs) {
@@ -59,10 +70,17 @@ bool TRxThread::Stop(int TimeOutMs) {
             qCDebug(lcSerial).noquote() << "cannot wake the receive thread:" << ErrorText(Code);
         }
     }
-    return wait(QDeadlineTimer(TimeOutMs));
+    if (!Thread.joinable()) {
+        return true;
+    }
+    if (EndedSignal.wait_for(std::chrono::milliseconds(TimeOutMs)) != std::future_status::ready) {
+        return false;
+    }
+    Thread.join();
+    return true;
 }
 
-void TRxThread::run() {
+void TRxThread::Run() {
     QByteArray Buffer(ReadSize, Qt::Uninitialized);
     pollfd Waits[2] = {{ReadHandle, POLLIN, 0}, {WakeHandle, POLLIN, 0}};
     while (!Stopping.load()) {
@@ -115,6 +133,8 @@ bool TRxThread::PostChunk(const char* Bytes, int Length) {
     qCDebug(lcSerial).noquote() << "rx"
                                 << HexBytes(reinterpret_cast<const uint8_t*>(Bytes),
                                             static_cast<size_t>(Length));
-    QCoreApplication::postEvent(Target, new TRxChunkEvent(QByteArray(Bytes, Length), Session));
+    auto* Chunk = new TRxChunkEvent(QByteArray(Bytes, Length), Session);
+    TRxChunkEvent::Publish();
+    QCoreApplication::postEvent(Target, Chunk);
     return true;
 }

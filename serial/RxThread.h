@@ -1,15 +1,17 @@
 // TRxThread: the receive thread of an open port. It waits in poll() on the port and on a
 // wake-up descriptor, reads whatever arrives (up to 16384 bytes at a time) and posts
 // each chunk at once to the component as a TRxChunkEvent, in the order read. A hang-up
-// or read error of the port ends it quietly; Stop ends it on request.
+// or read error of the port ends it quietly; Stop ends it on request. It needs no event
+// loop of its own, so it is a plain thread.
 #pragma once
 
 #include <QByteArray>
 #include <QEvent>
-#include <QThread>
 
 #include <atomic>
 #include <cstdint>
+#include <future>
+#include <thread>
 
 class QObject;
 
@@ -24,26 +26,36 @@ public:
     const QByteArray Bytes;
     // The open session of the component whose thread read them.
     const uint64_t Session;
+
+    // The event queue's own lock orders a chunk's making before its delivery, but race
+    // detectors cannot see inside the toolkit: the receive thread publishes every chunk
+    // it made, and the component acquires before it looks at an event.
+    static void Publish() { Published.fetch_add(1, std::memory_order_release); }
+    static void Acquire() { (void)Published.load(std::memory_order_acquire); }
+
+private:
+    inline static std::atomic<uint64_t> Published{0};
 };
 
-class TRxThread : public QThread {
+class TRxThread {
 public:
     static constexpr int ReadSize = 16384;
 
     // The thread reads its own duplicate of PortHandle, so the port can be closed even
     // if the thread failed to end; Target must stay alive until Stop has returned true.
     TRxThread(int PortHandle, QObject* Target, uint64_t Session);
-    ~TRxThread() override;
+    // Only once the thread has ended (Stop returned true) or was never started.
+    ~TRxThread();
+    TRxThread(const TRxThread&) = delete;
+    TRxThread& operator=(const TRxThread&) = delete;
 
     // Makes the descriptors and starts the thread; false when any of that fails.
     bool Begin();
     // Wakes the thread and waits for it at most TimeOutMs; true when it has ended.
     bool Stop(int TimeOutMs);
 
-protected:
-    void run() override;
-
 private:
+    void Run();
     bool PostChunk(const char* Bytes, int Length);
 
     const int PortHandle;
@@ -52,4 +64,8 @@ private:
     int ReadHandle = -1;
     int WakeHandle = -1;
     std::atomic<bool> Stopping{false};
+    // Set by the thread as its last act, so that Stop can wait for it with a bound.
+    std::promise<void> Ended;
+    std::future<void> EndedSignal = Ended.get_future();
+    std::thread Thread;
 };

@@ -238,6 +238,18 @@ TEST_F(TransactionTest, TheEventStyleReportsTwoRepliesInOneChunk) {
     EXPECT_EQ(Comms.RxWritePosValue(), 0);
 }
 
+TEST_F(TransactionTest, AWaitEndsWhenTheEventStyleTakesTheReply) {
+    OpenAndAttach();
+    AnswerWith(Hex("13 06 0a 0b 0c 0d 0e 0f"));
+    int Messages = 0;
+    Comms.OnReceiveMsg = [&](int32_t) { ++Messages; };
+    ASSERT_TRUE(Send(65535));
+    QTimer::singleShot(3000, &Comms, [this] { Comms.Close(); }); // only if it hangs
+    EXPECT_EQ(Comms.WaitForReply(), -1);
+    EXPECT_EQ(Messages, 1);
+    EXPECT_TRUE(Comms.IsOpen());
+}
+
 TEST_F(TransactionTest, CloseFromTheEventHandlerStopsTheChunk) {
     OpenAndAttach();
     int Calls = 0;
