@@ -141,10 +141,6 @@ void TMainForm::FormCreate() {
     setWindowTitle(ApplicationTitle());
     LoadEmbeddedImage();
     UpdateStartButton();
-    if (ImageLoaded && IdentityComplete && LastProgramAddress == 0) {
-        TModalSeam::ShowError(
-            this, QStringLiteral("No program memory range for processor %1").arg(ProcessorNumber));
-    }
     OpenCommsPort();
 }
 
@@ -157,7 +153,13 @@ void TMainForm::CentreOnScreen() {
 }
 
 void TMainForm::UpdateStartButton() {
-    Button6->setEnabled(ImageLoaded && IdentityComplete && LastProgramAddress != 0);
+    const bool imageReady = ImageLoaded && IdentityComplete;
+    Button6->setEnabled(imageReady && LastProgramAddress != 0);
+    // With no end of program memory there is nothing the upgrade could erase or write.
+    if (imageReady && LastProgramAddress == 0) {
+        TModalSeam::ShowError(
+            this, QStringLiteral("No program memory range for processor %1").arg(ProcessorNumber));
+    }
 }
 
 void TMainForm::OpenCommsPort() {

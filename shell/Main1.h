@@ -161,7 +161,8 @@ private:
     void BuildControls();
     void BuildMenus();
     void CentreOnScreen();
-    // Start is enabled only with a whole image, its numbers and a known program range.
+    // Start is enabled only with a whole image, its numbers and a known program range;
+    // an unknown range is reported.
     void UpdateStartButton();
 
     bool ImageLoaded = false;      // the image buffer holds the build's image or a file's
