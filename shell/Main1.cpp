@@ -19,7 +19,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -27,6 +29,19 @@ namespace {
 constexpr int ClientWidth = 514;
 constexpr int ClientHeight = 196;
 constexpr int StatusBarHeight = 19;
+constexpr int LogLineHeight = 13;
+constexpr int FontPointSize = 8;
+
+// Log lines 13 pixels high, or as high as the font needs if that is more.
+class TLogLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(Option, Index);
+        size.setHeight(std::max(LogLineHeight, Option.fontMetrics.height()));
+        return size;
+    }
+};
 
 } // namespace
 
@@ -45,6 +60,10 @@ void TMainForm::BuildControls() {
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
 
+    QFont font = QApplication::font();
+    font.setPointSize(FontPointSize);
+    setFont(font);
+
     auto* client = new QWidget(this);
     client->setFixedSize(ClientWidth, ClientHeight - StatusBarHeight);
     setCentralWidget(client);
@@ -59,6 +78,7 @@ void TMainForm::BuildControls() {
     ListBox1->setGeometry(8, 8, 497, 105);
     ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListBox1->setUniformItemSizes(true);
+    ListBox1->setItemDelegate(new TLogLineDelegate(ListBox1));
 
     Button6 = new QPushButton(QStringLiteral("Start"), client);
     Button6->setGeometry(223, 120, 75, 49);

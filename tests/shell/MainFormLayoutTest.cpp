@@ -143,3 +143,11 @@ TEST_F(MainFormLayout, SoundMessageDlgShowsAnErrorBoxCaptionedError) {
     EXPECT_EQ(Shown[0].Icon, QMessageBox::Critical);
     EXPECT_EQ(Shown[0].Text, "Something failed");
 }
+
+TEST_F(MainFormLayout, LogLinesAreThirteenPixelsHighUnlessTheFontNeedsMore) {
+    TMainForm& form = StartForm();
+    EXPECT_EQ(form.font().pointSize(), 8);
+    form.AddLogLine(form.ListBox1, "Initialising Upgrade.....");
+    const int height = form.ListBox1->visualItemRect(form.ListBox1->item(0)).height();
+    EXPECT_EQ(height, std::max(13, form.ListBox1->fontMetrics().height()));
+}
