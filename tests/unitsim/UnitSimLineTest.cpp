@@ -1,5 +1,6 @@
 // The line itself: re-opening, unplugging, the port map, the report, the program.
 #include "tests/unitsim/PtyClient.h"
+#include "tools/unitsim/LineRate.h"
 #include "tools/unitsim/SimOptions.h"
 
 #include <QDir>
@@ -15,10 +16,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <regex>
 #include <set>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -41,6 +44,25 @@ TEST(UnitSimLine, ClosingAndReopeningTheSlaveNeverEndsTheUnit) {
         EXPECT_EQ(Unit.Line.Ask(IdentityRead, 9).size(), 9u) << "round " << Round;
     }
     EXPECT_EQ(Unit.Unit.Report().HangUps, 0u);
+}
+
+TEST(UnitSimLine, PlainTermiosSetsBothRatesAsOnAFreshPort) {
+    TUnitSim Unit;
+    ASSERT_TRUE(Unit.Start());
+    const int Fd = ::open(Unit.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(Fd, 0);
+    termios Mode{};
+    ASSERT_EQ(::tcgetattr(Fd, &Mode), 0);
+    ::cfmakeraw(&Mode);
+    ::cfsetospeed(&Mode, B115200);
+    ::cfsetispeed(&Mode, B115200);
+    ASSERT_EQ(::tcsetattr(Fd, TCSANOW, &Mode), 0);
+    uint32_t Output = 0;
+    uint32_t Input = 0;
+    EXPECT_TRUE(ReadLineRates(Fd, Output, Input));
+    EXPECT_EQ(Output, 115200u);
+    EXPECT_EQ(Input, 115200u) << "no input rate of its own left over from the unit's set-up";
+    ::close(Fd);
 }
 
 TEST(UnitSimLine, UnplugDropsTheLineAndReplugBringsItBackAtTheLink) {

@@ -13,6 +13,16 @@ uint32_t ReadLineRate(int Fd) {
     return Settings.c_ospeed;
 }
 
+bool ReadLineRates(int Fd, uint32_t& Output, uint32_t& Input) {
+    struct termios2 Settings {};
+    if (Fd < 0 || ioctl(Fd, TCGETS2, &Settings) != 0) {
+        return false;
+    }
+    Output = Settings.c_ospeed;
+    Input = Settings.c_ispeed;
+    return true;
+}
+
 bool SetRawLine(int Fd, uint32_t Rate) {
     struct termios2 Settings {};
     if (Fd < 0 || Rate == 0 || ioctl(Fd, TCGETS2, &Settings) != 0) {
@@ -23,7 +33,9 @@ bool SetRawLine(int Fd, uint32_t Rate) {
     Settings.c_oflag &= ~OPOST;
     Settings.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     Settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS | CBAUD | (CBAUD << IBSHIFT));
-    Settings.c_cflag |= CS8 | CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
+    // The input rate bits stay 0, "same as the output rate", as on a port nobody has
+    // set up: a program that later sets the output rate alone gets both.
+    Settings.c_cflag |= CS8 | CREAD | CLOCAL | BOTHER;
     Settings.c_ispeed = Rate;
     Settings.c_ospeed = Rate;
     Settings.c_cc[VMIN] = 1;

@@ -8,6 +8,8 @@
 // The output rate the slave side of the pty is set to, read through either side (on
 // the master, the kernel answers with the slave's settings). 0 when it cannot be read.
 uint32_t ReadLineRate(int Fd);
+// Both rates as the kernel reports them. False when they cannot be read.
+bool ReadLineRates(int Fd, uint32_t& Output, uint32_t& Input);
 
 // Raw mode (no echo, no line editing, no translation), 8 data bits, no parity, one stop
 // bit, receiver on, modem lines ignored, at Rate. False when the settings were refused
