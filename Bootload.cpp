@@ -12,6 +12,10 @@ int main(int argc, char** argv) {
     ApplicationTitle().clear();
     TMainForm mainForm;
     mainForm.FormCreate();
+    // Closed while start-up still had a message on screen: there is no loop to run.
+    if (!mainForm.isVisible()) {
+        return 0;
+    }
     mainForm.AboutBox = new TAboutBox(&mainForm);
     mainForm.AboutBox->hide();
     mainForm.CommSelFrm = new TCommSelFrm(&mainForm);

@@ -4,6 +4,7 @@
 
 #include "serial/KestComms.h"
 #include "shell/ModalSeam.h"
+#include "shell/Settings.h"
 #include "shell/SlaveSpinEdit.h"
 
 #include <QAction>
@@ -50,9 +51,12 @@ TMainForm::TMainForm(QWidget* Parent) : QMainWindow(Parent) {
     BuildMenus();
 }
 
-// The component, the dialogs and the controls are children of the window and go with it;
-// the component closes its port as it goes.
-TMainForm::~TMainForm() = default;
+// The dialogs and the controls are children of the window and go with it. The component
+// goes first, while the window it reports to is still whole; it closes its port as it goes.
+TMainForm::~TMainForm() {
+    delete Comms;
+    Comms = nullptr;
+}
 
 void TMainForm::BuildControls() {
     setWindowTitle(QStringLiteral("Bootloader"));
@@ -142,6 +146,11 @@ void TMainForm::BuildMenus() {
 
 void TMainForm::FormCreate() {
     SettingsDir = QDir::currentPath();
+    // A working directory that no longer exists has no path: the file is then looked for
+    // where the process is, never in the root directory.
+    if (SettingsDir.isEmpty()) {
+        SettingsDir = QStringLiteral(".");
+    }
     if (!SettingsDir.endsWith(u'/')) {
         SettingsDir += u'/';
     }
@@ -190,7 +199,7 @@ void TMainForm::OpenCommsPort() {
     } else {
         Comms->Close();
     }
-    Comms->PortMapFile = SettingsDir + QStringLiteral("Bootload.Ini");
+    Comms->PortMapFile = SettingsDir + SettingsFileName;
     Comms->BaudRate = 115200;
     Comms->Parity = TParity::None;
     Comms->DataBits = 8;

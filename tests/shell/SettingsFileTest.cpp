@@ -185,3 +185,17 @@ TEST_F(SettingsFile, UnwritableDirectoryIsReportedAndStartUpCarriesOn) {
     EXPECT_TRUE(form.Button6->isEnabled());
     EXPECT_FALSE(QFileInfo::exists(path));
 }
+
+TEST_F(SettingsFile, DeletedWorkingDirectoryNeverSendsTheFileToTheRoot) {
+    const QString gone = PathOf("gone");
+    ASSERT_TRUE(QDir().mkdir(gone));
+    ASSERT_TRUE(QDir::setCurrent(gone));
+    ASSERT_TRUE(QDir().rmdir(gone));
+    const bool rootHadOne = QFileInfo::exists("/Bootload.Ini");
+    TMainForm& form = StartForm();
+    EXPECT_EQ(form.SettingsDir, "./");
+    EXPECT_EQ(QFileInfo::exists("/Bootload.Ini"), rootHadOne);
+    ASSERT_FALSE(MessageTexts().empty());
+    EXPECT_EQ(MessageTexts()[0], "Unable to write to ./Bootload.Ini");
+    EXPECT_TRUE(form.isVisible());
+}
