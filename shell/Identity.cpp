@@ -3,6 +3,7 @@
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
 #include "shell/ProductTable.h"
+#include "shell/RegularFile.h"
 
 #include <QAction>
 #include <QDirIterator>
@@ -10,13 +11,8 @@
 #include <QGroupBox>
 #include <QPushButton>
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -33,47 +29,6 @@ QString FindResource(const QString& Name) {
         }
     }
     return QString();
-}
-
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int Fd) : Fd(Fd) {}
-    ~TFileDescriptor() {
-        if (Fd >= 0) {
-            ::close(Fd);
-        }
-    }
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    const int Fd;
-};
-
-// The first ImageSize bytes (at most) of a regular file; nothing when the path is not a
-// readable regular file. Opened without blocking, so a FIFO cannot hang the window.
-std::optional<std::vector<uint8_t>> ReadImageBytes(const QString& Path) {
-    const QByteArray native = QFile::encodeName(Path);
-    const TFileDescriptor file(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat info {};
-    if (file.Fd < 0 || ::fstat(file.Fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        return std::nullopt;
-    }
-    std::vector<uint8_t> bytes(ImageSize);
-    size_t filled = 0;
-    while (filled < ImageSize) {
-        const ssize_t n = ::read(file.Fd, bytes.data() + filled, ImageSize - filled);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            break;
-        }
-        filled += static_cast<size_t>(n);
-    }
-    bytes.resize(filled);
-    return bytes;
 }
 
 // A typed number as a 32-bit integer: decimal, or hexadecimal after $, 0x or 0X;
@@ -151,12 +106,12 @@ void TMainForm::LoadEmbeddedImage() {
 }
 
 bool TMainForm::LoadImageFile(const QString& Path) {
-    const std::optional<std::vector<uint8_t>> bytes = ReadImageBytes(Path);
-    if (!bytes) {
+    const TRegularFileContent file = ReadRegularFile(Path, ImageSize);
+    if (file.State != TRegularFileState::Read) {
         TModalSeam::ShowError(this, QStringLiteral("Cannot open file %1").arg(Path));
         return false;
     }
-    std::memcpy(ImageBuffer.data(), bytes->data(), bytes->size());
+    std::memcpy(ImageBuffer.data(), file.Bytes.data(), file.Bytes.size());
     BlockPresent.fill(1);
     return true;
 }

@@ -6,36 +6,20 @@
 
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
+#include "shell/RegularFile.h"
 
 #include <QByteArray>
 #include <QSettings>
 #include <QStringConverter>
 #include <QStringList>
 
-#include <cerrno>
-#include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr const char* CommsPortKey = "Options/Comms_Port";
 // Far more than a settings file needs; anything longer is not one.
-constexpr qint64 MaxSettingsFileSize = 1024 * 1024;
-
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int Fd) : Fd(Fd) {}
-    ~TFileDescriptor() {
-        if (Fd >= 0) {
-            ::close(Fd);
-        }
-    }
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    const int Fd;
-};
+constexpr size_t MaxSettingsFileSize = 1024 * 1024;
 
 // The file's text, or nothing when it is binary or not UTF-8.
 std::optional<QString> DecodeText(const QByteArray& Bytes) {
@@ -84,44 +68,22 @@ int32_t ParseCommsPortValue(const QString& Text) {
 }
 
 TSettingsFileState InspectSettingsFile(const QString& Path) {
-    const QByteArray native = Path.toLocal8Bit();
-    struct stat info {};
-    if (::stat(native.constData(), &info) != 0) {
-        return errno == ENOENT ? TSettingsFileState::Missing : TSettingsFileState::Unreadable;
-    }
-    if (!S_ISREG(info.st_mode)) {
+    const TRegularFileContent file = ReadRegularFile(Path, MaxSettingsFileSize);
+    switch (file.State) {
+    case TRegularFileState::Missing:
+        return TSettingsFileState::Missing;
+    case TRegularFileState::NotAFile:
         return TSettingsFileState::NotAFile;
-    }
-    // Non-blocking, in case the path is swapped for a FIFO after the check.
-    const TFileDescriptor file(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.Fd < 0) {
+    case TRegularFileState::Unreadable:
         return TSettingsFileState::Unreadable;
+    case TRegularFileState::Read:
+        break;
     }
-    struct stat opened {};
-    if (::fstat(file.Fd, &opened) != 0) {
-        return TSettingsFileState::Unreadable;
+    if (file.Truncated) {
+        return TSettingsFileState::NotIni;
     }
-    if (!S_ISREG(opened.st_mode)) {
-        return TSettingsFileState::NotAFile;
-    }
-    QByteArray bytes;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t n = ::read(file.Fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return TSettingsFileState::Unreadable;
-        }
-        if (n == 0) {
-            break;
-        }
-        bytes.append(chunk, n);
-        if (bytes.size() > MaxSettingsFileSize) {
-            return TSettingsFileState::NotIni;
-        }
-    }
+    const QByteArray bytes(reinterpret_cast<const char*>(file.Bytes.data()),
+                           static_cast<qsizetype>(file.Bytes.size()));
     const std::optional<QString> text = DecodeText(bytes);
     if (!text || !LooksLikeIni(*text)) {
         return TSettingsFileState::NotIni;
