@@ -76,7 +76,23 @@ void TPtyClient::Close() {
 }
 
 bool TPtyClient::Write(const TBytes& Bytes) {
-    return ::write(Fd, Bytes.data(), Bytes.size()) == static_cast<ssize_t>(Bytes.size());
+    const auto Deadline = TClock::now() + std::chrono::seconds(2);
+    size_t Done = 0;
+    while (Done < Bytes.size()) {
+        const ssize_t Written = ::write(Fd, Bytes.data() + Done, Bytes.size() - Done);
+        if (Written > 0) {
+            Done += static_cast<size_t>(Written);
+            continue;
+        }
+        if (Written < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        }
+        pollfd Watched{Fd, POLLOUT, 0};
+        if (::poll(&Watched, 1, MsLeft(Deadline)) <= 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 TBytes TPtyClient::ReadCount(size_t Count, int TimeoutMs) {
@@ -113,6 +129,16 @@ TBytes TPtyClient::ReadUntilQuiet(int QuietMs, int TimeoutMs) {
         }
         Received.insert(Received.end(), Buffer, Buffer + Got);
     }
+    return Received;
+}
+
+TBytes TPtyClient::ReadReply(int QuietMs, int FirstByteMs) {
+    TBytes Received = ReadCount(1, FirstByteMs);
+    if (Received.empty()) {
+        return Received;
+    }
+    const TBytes Rest = ReadUntilQuiet(QuietMs);
+    Received.insert(Received.end(), Rest.begin(), Rest.end());
     return Received;
 }
 

@@ -30,11 +30,16 @@ public:
     void Close();
     bool IsOpen() const { return Fd >= 0; }
 
+    // All bytes, or false after 2 s without room.
     bool Write(const TBytes& Bytes);
     // Reads until Count bytes have come or TimeoutMs has passed.
     TBytes ReadCount(size_t Count, int TimeoutMs = 2000);
-    // Reads until the line has been quiet for QuietMs (or TimeoutMs in all).
+    // Reads until the line has been quiet for QuietMs (or TimeoutMs in all): with nothing
+    // expected, whatever came within that window.
     TBytes ReadUntilQuiet(int QuietMs = 150, int TimeoutMs = 3000);
+    // A reply of unknown length: waits up to FirstByteMs for it to begin, then reads
+    // until the line has been quiet for QuietMs.
+    TBytes ReadReply(int QuietMs = 150, int FirstByteMs = 2000);
     // Write, then read Count bytes.
     TBytes Ask(const TBytes& Request, size_t Count, int TimeoutMs = 2000);
     // True when the far end hung up (poll reports POLLHUP/POLLERR or read gives EIO)

@@ -1,6 +1,8 @@
 // The running firmware's Modbus side, driven through the pty at 9,600 baud.
 #include "tests/unitsim/PtyClient.h"
 
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -90,8 +92,12 @@ TEST(UnitSimModbus, SilentForBroadcastOtherSlavesAndBadCrc) {
 TEST(UnitSimModbus, BroadcastWriteIsActedOnButNotAnswered) {
     TRunningUnit Unit;
     Unit.Line.Write(WriteOne(0, 103, 24, 4242));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Unit.Unit.Report().Registers.at({17, 24}) == 4242;
+        },
+        2000));
     EXPECT_TRUE(Unit.Line.ReadUntilQuiet(NoReplyMs).empty());
-    EXPECT_EQ(Unit.Unit.Report().Registers.at({17, 24}), 4242);
 }
 
 TEST(UnitSimModbus, FindsTheRequestBehindGarbageAndDropsAPartialOne) {
@@ -103,14 +109,14 @@ TEST(UnitSimModbus, FindsTheRequestBehindGarbageAndDropsAPartialOne) {
 
     // Half a request, a silence, then a whole one: only the whole one is answered.
     Unit.Line.Write(TBytes(Request.begin(), Request.begin() + 4));
-    EXPECT_TRUE(Unit.Line.ReadUntilQuiet(NoReplyMs).empty());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const TUnitSimReport Report = Unit.Unit.Report();
+            return Report.Frames.back().Verdict.find("silence") != std::string::npos;
+        },
+        2000));
     EXPECT_EQ(Unit.Line.Ask(Request, 9).size(), 9u);
     EXPECT_TRUE(Unit.Line.ReadUntilQuiet(NoReplyMs).empty());
-    bool Dropped = false;
-    for (const TSimFrame& Frame : Unit.Unit.Report().Frames) {
-        Dropped = Dropped || Frame.Verdict.find("silence") != std::string::npos;
-    }
-    EXPECT_TRUE(Dropped);
 }
 
 TEST(UnitSimModbus, WritesEchoAndStoreTheSettings) {
@@ -165,6 +171,7 @@ TEST(UnitSimModbus, RequestAtTheBootloaderRateIsNotHeard) {
     TRunningUnit Unit;
     ASSERT_TRUE(Unit.Line.SetRate(115200));
     Unit.Line.Write(Read(19, 20, 2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Unit.Unit.Report().Frames.empty(); }, 2000));
     EXPECT_TRUE(Unit.Line.ReadUntilQuiet(NoReplyMs).empty());
     const TUnitSimReport Report = Unit.Unit.Report();
     ASSERT_FALSE(Report.Frames.empty());
