@@ -140,6 +140,7 @@ TEST_F(BootExchange, FirstProgramDataRequestCarriesTheImageWithDleDoubled) {
 
 TEST_F(BootExchange, BlocksWithoutTheirFlagAreSkippedAndNotCounted) {
     AnswerLikeAUnit();
+    Form().AddLogLine(Form().ListBox1, "Sending New Program Data......");
     TLogCapture log;
     Form().LastProgramAddress = 0x09FF;
     Form().CommandPause = -1;
@@ -261,6 +262,28 @@ TEST_F(BootExchange, CommandsRefuseAnUnusableProgramRange) {
         EXPECT_FALSE(Form().SendProgramData()) << std::hex << last;
     }
     EXPECT_EQ(Unit.FrameCount(), 0u);
+}
+
+TEST_F(BootExchange, DelayHandlesEventsUntilItsDeadline) {
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    QElapsedTimer clock;
+    clock.start();
+    Form().Delay(400);
+    EXPECT_GE(clock.elapsed(), 390);
+    EXPECT_LT(clock.elapsed(), 1500);
+    EXPECT_GE(ticks, 5);
+
+    // No time at all: back at once, nothing handled.
+    ticker.stop();
+    bool handled = false;
+    QTimer::singleShot(0, [&] { handled = true; });
+    Form().Delay(0);
+    Form().Delay(-5);
+    EXPECT_FALSE(handled);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return handled; }, 1000));
 }
 
 TEST(ProgramRange, OnlyWholePagesInsideProgramMemoryAreARange) {

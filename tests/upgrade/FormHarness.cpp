@@ -7,6 +7,10 @@
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -108,6 +112,19 @@ bool TFormHarness::RunUpdate(int TimeOutMs) {
     }
     QTest::mouseClick(Window->Button6, Qt::LeftButton);
     return WaitForRunEnd(TimeOutMs);
+}
+
+void TFormHarness::WhenLineAppears(const QString& Prefix, std::function<void()> Action) {
+    auto pending = std::make_shared<std::function<void()>>(std::move(Action));
+    QListWidget* list = Window->ListBox1;
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
+                     [list, Prefix, pending](const QModelIndex&, int, int Last) {
+                         QListWidgetItem* item = list->item(Last);
+                         if (!*pending || item == nullptr || !item->text().startsWith(Prefix)) {
+                             return;
+                         }
+                         QTimer::singleShot(0, list, std::exchange(*pending, nullptr));
+                     });
 }
 
 bool TFormHarness::WaitForRunEnd(int TimeOutMs) {

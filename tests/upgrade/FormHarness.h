@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <vector>
@@ -48,6 +49,10 @@ public:
     QString IniPath() const;
     // Clicks Start and waits, at most TimeOutMs, for Start to be enabled again.
     bool RunUpdate(int TimeOutMs);
+    // Runs Action once, from the event loop, as soon as a log line starting with Prefix
+    // is appended: while the step that appended it waits for the unit, as an operator
+    // acting then would.
+    void WhenLineAppears(const QString& Prefix, std::function<void()> Action);
     // Waits, at most TimeOutMs, for the run in progress to end.
     bool WaitForRunEnd(int TimeOutMs);
 

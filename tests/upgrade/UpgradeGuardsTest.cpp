@@ -26,15 +26,6 @@ protected:
     }
     TMainForm& Form() { return Harness->Form(); }
 
-    bool WaitForLine(const QString& Prefix) {
-        return QTest::qWaitFor(
-            [&] {
-                const QStringList lines = Harness->LogLines();
-                return !lines.isEmpty() && lines.last().startsWith(Prefix);
-            },
-            RunBoundMs);
-    }
-
     int Questions() const {
         int count = 0;
         for (const TModalRequest& request : Harness->Modals()) {
@@ -50,16 +41,21 @@ protected:
 TEST_F(UpgradeGuards, ClosingDuringARunAsksAndStopsAtTheNextStep) {
     Connect();
     Harness->AnswerQuestionsWith(QMessageBox::Yes);
+    bool closedAtOnce = true;
+    bool visibleAfter = false;
+    bool portOpenAfter = false;
+    Harness->WhenLineAppears("Erasing Program Memory......", [&] {
+        closedAtOnce = Form().close(); // asked, agreed, but not now: an exchange is running
+        visibleAfter = Form().isVisible();
+        portOpenAfter = Form().Comms != nullptr && Form().Comms->IsOpen();
+    });
     QTest::mouseClick(Form().Button6, Qt::LeftButton);
-    ASSERT_TRUE(WaitForLine("Erasing Program Memory......"));
-
-    EXPECT_FALSE(Form().close()); // asked, agreed, but not now: an exchange is running
-    EXPECT_EQ(Questions(), 1);
-    EXPECT_TRUE(Form().isVisible());
-    ASSERT_NE(Form().Comms, nullptr);
-    EXPECT_TRUE(Form().Comms->IsOpen());
-
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Form().isVisible(); }, RunBoundMs));
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_TRUE(visibleAfter);
+    EXPECT_TRUE(portOpenAfter);
+    EXPECT_EQ(Questions(), 1);
+
     const QStringList lines = Harness->LogLines();
     ASSERT_EQ(lines.size(), 6);
     EXPECT_EQ(lines[4], "Erasing Program Memory......100%");
@@ -74,12 +70,14 @@ TEST_F(UpgradeGuards, ClosingDuringARunAsksAndStopsAtTheNextStep) {
 TEST_F(UpgradeGuards, AnsweringNoLetsTheRunFinish) {
     Connect();
     Harness->AnswerQuestionsWith(QMessageBox::No);
-    QTest::mouseClick(Form().Button6, Qt::LeftButton);
-    ASSERT_TRUE(WaitForLine("Erasing Program Memory......"));
-    EXPECT_FALSE(Form().close());
-    Form().Exit1->trigger();
+    bool closedAtOnce = true;
+    Harness->WhenLineAppears("Erasing Program Memory......", [&] {
+        closedAtOnce = Form().close();
+        Form().Exit1->trigger();
+    });
+    ASSERT_TRUE(Harness->RunUpdate(RunBoundMs));
+    EXPECT_FALSE(closedAtOnce);
     EXPECT_EQ(Questions(), 2);
-    ASSERT_TRUE(Harness->WaitForRunEnd(RunBoundMs));
     EXPECT_EQ(Harness->LogLines().size(), 9);
     EXPECT_TRUE(Form().isVisible());
     // Out of a run the window closes without a question.
@@ -89,14 +87,16 @@ TEST_F(UpgradeGuards, AnsweringNoLetsTheRunFinish) {
 
 TEST_F(UpgradeGuards, ClosingOnceTheProgramIsWrittenFinishesTheUpdateFirst) {
     TUnitSimConfig config;
-    // The restart's reply (the 466th bootloader reply) is slow, so the close comes then.
+    // The restart's reply (the 466th bootloader reply) is slow; the close comes meanwhile.
     config.Late = {{{TReplyPick::TKind::Boot, 466}, 1500}};
     Connect(config);
     Harness->AnswerQuestionsWith(QMessageBox::Yes);
+    bool closedAtOnce = true;
+    Harness->WhenLineAppears("Restarting Unit......", [&] { closedAtOnce = Form().close(); });
     QTest::mouseClick(Form().Button6, Qt::LeftButton);
-    ASSERT_TRUE(WaitForLine("Restarting Unit......"));
-    EXPECT_FALSE(Form().close());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Form().isVisible(); }, RunBoundMs));
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_EQ(Questions(), 1);
     const QStringList lines = Harness->LogLines();
     ASSERT_EQ(lines.size(), 9);
     EXPECT_EQ(lines[8], "Finalising Upgrade.....Done");
@@ -106,14 +106,20 @@ TEST_F(UpgradeGuards, ClosingOnceTheProgramIsWrittenFinishesTheUpdateFirst) {
 TEST_F(UpgradeGuards, PortCommandIsOffDuringARun) {
     Connect();
     EXPECT_TRUE(Form().CommsPort1->isEnabled());
-    QTest::mouseClick(Form().Button6, Qt::LeftButton);
-    EXPECT_FALSE(Form().CommsPort1->isEnabled());
-    EXPECT_FALSE(Form().Button6->isEnabled());
-    EXPECT_FALSE(Form().Button1->isEnabled());
-    ASSERT_TRUE(WaitForLine("Erasing Program Memory......"));
-    Form().CommsPort1->trigger(); // a disabled action does nothing
+    bool portCommandOn = true;
+    bool startOn = true;
+    bool closeOn = true;
+    Harness->WhenLineAppears("Erasing Program Memory......", [&] {
+        portCommandOn = Form().CommsPort1->isEnabled();
+        startOn = Form().Button6->isEnabled();
+        closeOn = Form().Button1->isEnabled();
+        Form().CommsPort1->trigger(); // a disabled action does nothing
+    });
+    ASSERT_TRUE(Harness->RunUpdate(RunBoundMs));
+    EXPECT_FALSE(portCommandOn);
+    EXPECT_FALSE(startOn);
+    EXPECT_FALSE(closeOn);
     EXPECT_TRUE(Harness->Modals().empty());
-    ASSERT_TRUE(Harness->WaitForRunEnd(RunBoundMs));
     EXPECT_EQ(Harness->LogLines().size(), 9);
     EXPECT_TRUE(Form().CommsPort1->isEnabled());
 }

@@ -12,8 +12,7 @@ constexpr int RunBoundMs = 90000;
 
 class UpgradeSettings : public ::testing::Test {
 protected:
-    void Connect(uint16_t UnitVersion) {
-        TUnitSimConfig config;
+    void Connect(uint16_t UnitVersion, TUnitSimConfig config = {}) {
         config.ModelNumber = 5468;
         config.FirmwareVersion = UnitVersion;
         config.FirmwareVersionAfter = 150;
@@ -94,6 +93,43 @@ TEST_F(UpgradeSettings, UnitAt110NeedsNothingReadOrWritten) {
     EXPECT_TRUE(Is(requests[0], 19, 3, 20, 2));
     EXPECT_TRUE(Is(requests[1], 19, 103, 29, 5183));
     EXPECT_EQ(Unit->Report().Commits, 0u);
+}
+
+// The backup fails when its last block cannot be read (bad CRC on both tries): the run
+// ends before the unit is switched.
+TEST_F(UpgradeSettings, FailedBackupEndsTheRunBeforeTheSwitch) {
+    TUnitSimConfig config;
+    config.BadCheck = {{TReplyPick::TKind::Modbus, 4}, {TReplyPick::TKind::Modbus, 5}};
+    Connect(105, config);
+    ASSERT_TRUE(Harness->RunUpdate(RunBoundMs));
+    EXPECT_EQ(Harness->LogLines(), QStringList{"Initialising Upgrade.....Error"});
+    const std::vector<TModbusRequest> requests = ModbusRequests(Unit->Report());
+    ASSERT_EQ(requests.size(), 5u);
+    EXPECT_TRUE(Is(requests[3], 20, 3, 7, 22));
+    EXPECT_TRUE(Is(requests[4], 20, 3, 7, 22));
+    EXPECT_EQ(Unit->Report().Mode, TUnitMode::Running);
+}
+
+// A unit that does not answer Modbus: two tries of the identity read, both numbers 0, and
+// nothing to restore, at once.
+TEST_F(UpgradeSettings, SilentUnitHasNoIdentityAndNothingToRestore) {
+    TUnitSimConfig config;
+    config.NoAnswer = true;
+    Connect(105, config);
+    Form().UnitModelNumber = 5468;
+    Form().UnitFirmwareVersion = 105;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(Form().ReadUnitIdentity(), 0);
+    EXPECT_GE(clock.elapsed(), 4000);
+    EXPECT_EQ(Form().UnitModelNumber, 0);
+    EXPECT_EQ(Form().UnitFirmwareVersion, 0);
+    EXPECT_EQ(ModbusRequests(Unit->Report()).size(), 2u);
+    clock.restart();
+    EXPECT_EQ(Form().BackupUnitSettings(), 99);
+    EXPECT_EQ(Form().RestoreUnitSettings(), 99);
+    EXPECT_LT(clock.elapsed(), 500);
+    EXPECT_EQ(ModbusRequests(Unit->Report()).size(), 2u);
 }
 
 } // namespace
