@@ -1,0 +1,256 @@
+// The benchmark table's figures, from the stations' JSON lines and the simulated units'
+// reports. Each command prints one line: the figure, a tab, and "met" or "missed".
+//
+//   bootload_figures wire STATION SIMREPORT TARGET
+//       erase and write stages' wall time / the time their bytes need on the wire
+//   bootload_figures turnaround TARGET_MEDIAN_MS TARGET_P99_MS SIMREPORT...
+//       from the unit's sending the last byte of a reply to its reading the first byte
+//       of the next request, over every exchange (reports of runs without pacing)
+//   bootload_figures cpu STATION TARGET_PERCENT
+//   bootload_figures rss STATION TARGET_MIB
+//   bootload_figures parallel TARGET LONE_STATION STATION...
+//       the slowest station's wall time / the lone station's
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+namespace {
+
+std::optional<QJsonObject> ReadJson(const QString& Path) {
+    QFile file(Path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "bootload_figures: cannot read %s\n", qPrintable(Path));
+        return std::nullopt;
+    }
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    if (!document.isObject()) {
+        std::fprintf(stderr, "bootload_figures: %s: %s\n", qPrintable(Path),
+                     qPrintable(error.errorString()));
+        return std::nullopt;
+    }
+    return document.object();
+}
+
+struct TFrame {
+    double TimeMs = 0;
+    bool In = true; // from the updater
+    double Rate = 0;
+    int Bytes = 0;
+    int Command = -1; // first body byte of a bootloader request
+    bool Ok = false;
+};
+
+std::vector<TFrame> Frames(const QJsonObject& Report) {
+    std::vector<TFrame> frames;
+    for (const QJsonValue& value : Report.value(QStringLiteral("Frames")).toArray()) {
+        const QJsonObject entry = value.toObject();
+        TFrame frame;
+        frame.TimeMs = entry.value(QStringLiteral("TimeMs")).toDouble();
+        frame.In = entry.value(QStringLiteral("Direction")).toString() == QLatin1String("in");
+        frame.Rate = entry.value(QStringLiteral("Rate")).toDouble();
+        const QStringList hex = entry.value(QStringLiteral("Hex"))
+                                    .toString()
+                                    .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        frame.Bytes = static_cast<int>(hex.size());
+        const QString verdict = entry.value(QStringLiteral("Verdict")).toString();
+        frame.Ok = frame.In ? verdict.startsWith(QLatin1String("ok"))
+                            : verdict.startsWith(QLatin1String("reply"));
+        // DLE STX, then the command (0x10 would be doubled, no command is 0x10).
+        if (entry.value(QStringLiteral("Mode")).toString() == QLatin1String("boot") &&
+            hex.size() > 2 && hex[0] == QLatin1String("10") && hex[1] == QLatin1String("02")) {
+            frame.Command = hex[2].toInt(nullptr, 16);
+        }
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+double WireMs(const TFrame& Frame) {
+    return Frame.Rate > 0 ? Frame.Bytes * 10000.0 / Frame.Rate : 0.0;
+}
+
+const char* Verdict(bool Met) {
+    return Met ? "met" : "missed";
+}
+
+double Percentile(std::vector<double> Values, double Fraction) {
+    std::sort(Values.begin(), Values.end());
+    // Nearest rank.
+    const size_t rank =
+        static_cast<size_t>(std::ceil(Fraction * static_cast<double>(Values.size())));
+    return Values[std::clamp<size_t>(rank, 1, Values.size()) - 1];
+}
+
+double StageMs(const QJsonObject& Station, const QString& Stage) {
+    for (const QJsonValue& value : Station.value(QStringLiteral("Stages")).toArray()) {
+        if (value.toObject().value(QStringLiteral("Stage")).toString() == Stage) {
+            return value.toObject().value(QStringLiteral("Ms")).toDouble();
+        }
+    }
+    return -1;
+}
+
+bool Complete(const QJsonObject& Station, const QString& Path) {
+    if (Station.value(QStringLiteral("Complete")).toBool()) {
+        return true;
+    }
+    std::fprintf(stderr, "bootload_figures: %s: the run did not complete\n", qPrintable(Path));
+    return false;
+}
+
+int Wire(const QStringList& Args) {
+    const auto station = ReadJson(Args.value(0));
+    const auto report = ReadJson(Args.value(1));
+    const double target = Args.value(2).toDouble();
+    if (!station || !report || !Complete(*station, Args.value(0))) {
+        return 1;
+    }
+    const double eraseMs = StageMs(*station, QStringLiteral("Erasing Program Memory"));
+    const double writeMs = StageMs(*station, QStringLiteral("Sending New Program Data"));
+    // Every erase and write request with the reply that follows it.
+    double wireMs = 0;
+    int exchanges = 0;
+    const std::vector<TFrame> frames = Frames(*report);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        if (frames[i].In && (frames[i].Command == 0x03 || frames[i].Command == 0x02)) {
+            wireMs += WireMs(frames[i]);
+            ++exchanges;
+            if (i + 1 < frames.size() && !frames[i + 1].In) {
+                wireMs += WireMs(frames[i + 1]);
+            }
+        }
+    }
+    if (eraseMs < 0 || writeMs < 0 || wireMs <= 0) {
+        std::fprintf(stderr, "bootload_figures: no erase or write stage to measure\n");
+        return 1;
+    }
+    const double ratio = (eraseMs + writeMs) / wireMs;
+    std::printf("%.3f (%.0f ms / %.0f ms on the wire, %d exchanges)\t%s\n", ratio,
+                eraseMs + writeMs, wireMs, exchanges, Verdict(ratio <= target));
+    return 0;
+}
+
+int Turnaround(const QStringList& Args) {
+    const double targetMedian = Args.value(0).toDouble();
+    const double targetP99 = Args.value(1).toDouble();
+    std::vector<double> gaps;
+    for (const QString& path : Args.mid(2)) {
+        const auto report = ReadJson(path);
+        if (!report) {
+            return 1;
+        }
+        // Without pacing a reply is written the moment its request is taken, and a
+        // request is logged when the read that completed it returned.
+        const std::vector<TFrame> frames = Frames(*report);
+        for (size_t i = 0; i + 1 < frames.size(); ++i) {
+            if (!frames[i].In && frames[i].Ok && frames[i + 1].In && frames[i + 1].Ok) {
+                gaps.push_back(frames[i + 1].TimeMs - frames[i].TimeMs);
+            }
+        }
+    }
+    if (gaps.empty()) {
+        std::fprintf(stderr, "bootload_figures: no exchange to measure\n");
+        return 1;
+    }
+    const double median = Percentile(gaps, 0.5);
+    const double p99 = Percentile(gaps, 0.99);
+    const double worst = *std::max_element(gaps.begin(), gaps.end());
+    std::printf("median %.3f ms, p99 %.3f ms (max %.1f ms, %zu exchanges)\t%s\n", median, p99,
+                worst, gaps.size(), Verdict(median < targetMedian && p99 < targetP99));
+    return 0;
+}
+
+int Cpu(const QStringList& Args) {
+    const auto station = ReadJson(Args.value(0));
+    if (!station) {
+        return 1;
+    }
+    const double percent = station->value(QStringLiteral("CpuPercent")).toDouble();
+    const double target = Args.value(1).toDouble();
+    QString detail =
+        QStringLiteral("%1 ms CPU in %2 s")
+            .arg(station->value(QStringLiteral("CpuMs")).toDouble(), 0, 'f', 1)
+            .arg(station->value(QStringLiteral("WallMs")).toDouble() / 1000, 0, 'f', 1);
+    if (station->contains(QStringLiteral("Requests"))) {
+        detail += QStringLiteral(", %1 requests unanswered")
+                      .arg(station->value(QStringLiteral("Requests")).toInt() -
+                           station->value(QStringLiteral("Answered")).toInt());
+    }
+    std::printf("%.3f %% of one core (%s)\t%s\n", percent, qPrintable(detail),
+                Verdict(percent < target));
+    return 0;
+}
+
+int Rss(const QStringList& Args) {
+    const auto station = ReadJson(Args.value(0));
+    if (!station || !Complete(*station, Args.value(0))) {
+        return 1;
+    }
+    const double mib = station->value(QStringLiteral("MaxRssKiB")).toDouble() / 1024.0;
+    std::printf("%.1f MiB\t%s\n", mib, Verdict(mib < Args.value(1).toDouble()));
+    return 0;
+}
+
+int Parallel(const QStringList& Args) {
+    const double target = Args.value(0).toDouble();
+    const auto lone = ReadJson(Args.value(1));
+    if (!lone || !Complete(*lone, Args.value(1))) {
+        return 1;
+    }
+    double slowest = 0;
+    int stations = 0;
+    for (const QString& path : Args.mid(2)) {
+        const auto station = ReadJson(path);
+        if (!station || !Complete(*station, path)) {
+            return 1;
+        }
+        slowest = std::max(slowest, station->value(QStringLiteral("WallMs")).toDouble());
+        ++stations;
+    }
+    const double loneMs = lone->value(QStringLiteral("WallMs")).toDouble();
+    if (stations == 0 || loneMs <= 0) {
+        return 1;
+    }
+    const double ratio = slowest / loneMs;
+    std::printf("%.3f (slowest of %d %.0f ms, lone %.0f ms)\t%s\n", ratio, stations, slowest,
+                loneMs, Verdict(ratio <= target));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i) {
+        args.append(QString::fromLocal8Bit(argv[i]));
+    }
+    const QString command = args.value(0);
+    const QStringList rest = args.mid(1);
+    if (command == QLatin1String("wire") && rest.size() == 3) {
+        return Wire(rest);
+    }
+    if (command == QLatin1String("turnaround") && rest.size() >= 3) {
+        return Turnaround(rest);
+    }
+    if (command == QLatin1String("cpu") && rest.size() == 2) {
+        return Cpu(rest);
+    }
+    if (command == QLatin1String("rss") && rest.size() == 2) {
+        return Rss(rest);
+    }
+    if (command == QLatin1String("parallel") && rest.size() >= 3) {
+        return Parallel(rest);
+    }
+    std::fprintf(stderr, "usage: bootload_figures wire|turnaround|cpu|rss|parallel ... "
+                         "(see the head of bench/BenchFigures.cpp)\n");
+    return 2;
+}

@@ -1,0 +1,145 @@
+#include "bench/StationProbe.h"
+
+#include <QCoreApplication>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QMessageLogContext>
+#include <QThread>
+
+#include <sys/resource.h>
+
+#include <vector>
+
+namespace {
+
+struct TLogEvent {
+    double AtMs = 0;
+    QString Text;
+};
+
+// The handler is a plain function, so its state lives here. It is only touched on the GUI
+// thread: what the receive thread logs is passed on untouched.
+struct TProbeState {
+    QElapsedTimer Clock;
+    std::vector<TLogEvent> Events;
+    QStringList LowLatency;
+    QtMessageHandler Previous = nullptr;
+    bool Installed = false;
+    bool PassSerial = false; // traced to standard error as well
+};
+
+TProbeState& State() {
+    static TProbeState state;
+    return state;
+}
+
+QString FilterRules(bool Serial) {
+    return Serial ? QStringLiteral("bootload.log.info=true\nbootload.serial.debug=true")
+                  : QStringLiteral("bootload.log.info=true\nbootload.serial.debug=false");
+}
+
+void Capture(QtMsgType Type, const QMessageLogContext& Context, const QString& Text) {
+    TProbeState& state = State();
+    const char* category = Context.category != nullptr ? Context.category : "";
+    const bool onGuiThread = QCoreApplication::instance() != nullptr &&
+                             QThread::currentThread() == QCoreApplication::instance()->thread();
+    if (!onGuiThread) {
+        category = "";
+    }
+    if (qstrcmp(category, "bootload.log") == 0) {
+        state.Events.push_back({static_cast<double>(state.Clock.nsecsElapsed()) / 1e6, Text});
+        return;
+    }
+    if (qstrcmp(category, "bootload.serial") == 0) {
+        if (Text.contains(QStringLiteral("low latency"), Qt::CaseInsensitive) ||
+            Text.contains(QStringLiteral("low-latency"), Qt::CaseInsensitive)) {
+            state.LowLatency.append(Text);
+        }
+        if (!state.PassSerial) {
+            return;
+        }
+    }
+    if (state.Previous != nullptr) {
+        state.Previous(Type, Context, Text);
+    }
+}
+
+QString StageName(QString Line) {
+    while (Line.endsWith(QLatin1Char('.'))) {
+        Line.chop(1);
+    }
+    return Line;
+}
+
+} // namespace
+
+TProcessUsage TProcessUsage::Now() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    TProcessUsage result;
+    const auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_usec) / 1000.0;
+    };
+    result.CpuMs = ms(usage.ru_utime) + ms(usage.ru_stime);
+    result.MaxRssKiB = usage.ru_maxrss;
+    return result;
+}
+
+TStationProbe::TStationProbe() {
+    TProbeState& state = State();
+    state.Events.clear();
+    state.LowLatency.clear();
+    state.Clock.start();
+    QLoggingCategory::setFilterRules(FilterRules(false));
+    state.Previous = qInstallMessageHandler(Capture);
+    state.Installed = true;
+}
+
+TStationProbe::~TStationProbe() {
+    TProbeState& state = State();
+    if (state.Installed) {
+        qInstallMessageHandler(state.Previous);
+        state.Installed = false;
+    }
+}
+
+double TStationProbe::ElapsedMs() const {
+    return static_cast<double>(State().Clock.nsecsElapsed()) / 1e6;
+}
+
+void TStationProbe::TraceSerial(bool On) {
+    // BOOTLOAD_STATION_TRACE=1 keeps the serial traces on, to standard error.
+    State().PassSerial = qEnvironmentVariableIntValue("BOOTLOAD_STATION_TRACE") == 1;
+    QLoggingCategory::setFilterRules(FilterRules(On || State().PassSerial));
+}
+
+QStringList TStationProbe::LowLatencyLines() const {
+    return State().LowLatency;
+}
+
+QList<TStageTime> TStationProbe::Stages(double FromMs, double EndMs) const {
+    static const QString Append = QStringLiteral("append: ");
+    QList<TStageTime> stages;
+    for (const TLogEvent& event : State().Events) {
+        if (event.AtMs < FromMs || event.AtMs > EndMs || !event.Text.startsWith(Append)) {
+            continue;
+        }
+        if (!stages.isEmpty()) {
+            stages.last().EndMs = event.AtMs;
+        }
+        stages.append({StageName(event.Text.mid(Append.size())), event.AtMs, EndMs});
+    }
+    return stages;
+}
+
+QJsonArray TStationProbe::StagesJson(double FromMs, double EndMs) const {
+    QJsonArray list;
+    for (const TStageTime& stage : Stages(FromMs, EndMs)) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("Stage"), stage.Name);
+        entry.insert(QStringLiteral("StartMs"), stage.StartMs - FromMs);
+        entry.insert(QStringLiteral("Ms"), stage.EndMs - stage.StartMs);
+        list.append(entry);
+    }
+    return list;
+}
