@@ -10,6 +10,10 @@
 //   bootload_figures rss STATION TARGET_MIB
 //   bootload_figures parallel TARGET LONE_STATION STATION...
 //       the slowest station's wall time / the lone station's
+//   bootload_figures lowlatency STATION
+//       what the serial component logged about low-latency mode when it opened the port
+//   bootload_figures gbench JSON
+//       one line per Google Benchmark result: name, a tab, time and throughput
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -226,6 +230,37 @@ int Parallel(const QStringList& Args) {
     return 0;
 }
 
+int LowLatency(const QStringList& Args) {
+    const auto station = ReadJson(Args.value(0));
+    if (!station) {
+        return 1;
+    }
+    QStringList lines;
+    for (const QJsonValue& value : station->value(QStringLiteral("LowLatency")).toArray()) {
+        lines.append(value.toString());
+    }
+    // Asked for on every open; granted or refused is up to the driver (a pty has none).
+    std::printf("%s\t%s\n",
+                lines.isEmpty() ? "nothing logged" : qPrintable(lines.join(QStringLiteral("; "))),
+                Verdict(!lines.isEmpty()));
+    return 0;
+}
+
+int GoogleBenchmark(const QStringList& Args) {
+    const auto results = ReadJson(Args.value(0));
+    if (!results) {
+        return 1;
+    }
+    for (const QJsonValue& value : results->value(QStringLiteral("benchmarks")).toArray()) {
+        const QJsonObject entry = value.toObject();
+        const double bytesPerSecond = entry.value(QStringLiteral("bytes_per_second")).toDouble();
+        std::printf("%s\t%.1f ns CPU per run, %.0f MB/s\n",
+                    qPrintable(entry.value(QStringLiteral("name")).toString()),
+                    entry.value(QStringLiteral("cpu_time")).toDouble(), bytesPerSecond / 1e6);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -250,7 +285,14 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("parallel") && rest.size() >= 3) {
         return Parallel(rest);
     }
-    std::fprintf(stderr, "usage: bootload_figures wire|turnaround|cpu|rss|parallel ... "
-                         "(see the head of bench/BenchFigures.cpp)\n");
+    if (command == QLatin1String("lowlatency") && rest.size() == 1) {
+        return LowLatency(rest);
+    }
+    if (command == QLatin1String("gbench") && rest.size() == 1) {
+        return GoogleBenchmark(rest);
+    }
+    std::fprintf(stderr,
+                 "usage: bootload_figures wire|turnaround|cpu|rss|parallel|lowlatency|gbench ... "
+                 "(see the head of bench/BenchFigures.cpp)\n");
     return 2;
 }

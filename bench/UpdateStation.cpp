@@ -1,9 +1,10 @@
 // One benchmark station: the real main window, offscreen, in a working directory whose
 // "Bootload.Ini" names the port, doing one thing and printing one line of JSON.
 //
-//   bootload_station DIR update [--last-address A] [--bound-s S]
-//       clicks Start and waits for the run to end: wall time of each stage, the final
-//       log lines, CPU time and peak resident size
+//   bootload_station DIR update [--last-address A] [--start-at MS] [--bound-s S]
+//       clicks Start (at MS, milliseconds since the epoch, when given: stations started
+//       together begin together) and waits, at most S seconds, for the run to end: wall
+//       time of each stage, the final log lines, CPU time and peak resident size
 //   bootload_station DIR idle SECONDS
 //       the window sits idle with its port open: CPU per wall second
 //   bootload_station DIR wait SECONDS
@@ -17,6 +18,7 @@
 #include "shell/ModalSeam.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,6 +26,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -40,12 +43,14 @@ struct TStationArgs {
     double Seconds = 0;
     std::optional<uint32_t> LastAddress;
     double BoundS = 300;
+    std::optional<qint64> StartAtMs;
 };
 
 std::optional<TStationArgs> ParseArgs(const QStringList& Args, QString& Error) {
     if (Args.size() < 3) {
         Error = QStringLiteral("usage: bootload_station DIR update [--last-address A] "
-                               "[--bound-s S] | DIR idle SECONDS | DIR wait SECONDS");
+                               "[--start-at MS] [--bound-s S] | DIR idle SECONDS | "
+                               "DIR wait SECONDS");
         return std::nullopt;
     }
     TStationArgs parsed;
@@ -74,6 +79,12 @@ std::optional<TStationArgs> ParseArgs(const QStringList& Args, QString& Error) {
                 return std::nullopt;
             }
             parsed.LastAddress = address;
+        } else if (option == QLatin1String("--start-at")) {
+            parsed.StartAtMs = value.toLongLong(&ok);
+            if (!ok) {
+                Error = QStringLiteral("--start-at takes milliseconds since the epoch");
+                return std::nullopt;
+            }
         } else if (option == QLatin1String("--bound-s")) {
             parsed.BoundS = value.toDouble(&ok);
             if (!ok || parsed.BoundS <= 0 || parsed.BoundS > 3600) {
@@ -173,9 +184,15 @@ int RunUpdate(TMainForm& Form, TStationProbe& Probe, const TStationArgs& Args,
         Result.insert(QStringLiteral("Error"), QStringLiteral("Start is disabled"));
         return 1;
     }
+    qint64 startInMs = SettleMs;
+    if (Args.StartAtMs) {
+        // Never before start-up has settled, never more than a minute ahead.
+        startInMs = std::clamp<qint64>(*Args.StartAtMs - QDateTime::currentMSecsSinceEpoch(),
+                                       SettleMs, 60000);
+    }
     TRunWatch watch(Form, Probe, Result);
-    QTimer::singleShot(SettleMs, &Form, [&watch] { watch.Begin(); });
-    QTimer::singleShot(static_cast<int>(SettleMs + Args.BoundS * 1000), &Form, [&] {
+    QTimer::singleShot(static_cast<int>(startInMs), &Form, [&watch] { watch.Begin(); });
+    QTimer::singleShot(static_cast<int>(startInMs + Args.BoundS * 1000), &Form, [&] {
         // A run stuck inside a wait cannot be unwound from here: report and leave.
         watch.Finish(false);
         Result.insert(QStringLiteral("Error"), QStringLiteral("the run did not end in time"));
