@@ -51,11 +51,13 @@ TMainForm::TMainForm(QWidget* Parent) : QMainWindow(Parent) {
     BuildMenus();
 }
 
-// The dialogs and the controls are children of the window and go with it. The component
-// goes first, while the window it reports to is still whole; it closes its port as it goes.
+// The component and the controls go first, while the window their signals reach is still
+// whole (a field that loses the focus as it goes still reports its text); the component
+// closes its port as it goes. The dialogs go with the window.
 TMainForm::~TMainForm() {
     delete Comms;
     Comms = nullptr;
+    delete centralWidget();
 }
 
 void TMainForm::BuildControls() {
