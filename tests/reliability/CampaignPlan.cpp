@@ -227,5 +227,6 @@ TCampaignPlan DrawCampaignPlan(uint32_t Seed, const std::string& LinkPath, uint3
     }
     const uint64_t faultMs = std::min<uint64_t>(timeOuts, AllTimeOutsMs) + delays;
     plan.BoundMs = static_cast<uint32_t>(BaseMs + faultMs * 12 / 10);
+    plan.BoundAfterStopMs = plan.BoundMs + 3 * ModbusTimeOutMs * 12 / 10;
     return plan;
 }

@@ -18,6 +18,9 @@
 //            leave boot mode TB, restart TB = 2 x 2.1 + 2.1 + 7 x 3.1 = 28.0 s;
 //   TM, TB   a Modbus (20 ticks) and a bootloader (30 ticks) time-out, (T + 1) x 100 ms;
 //   1.2      the 100 ms tick's granularity and scheduling on a shared machine.
+//
+// A run that follows one which stopped in the bootloader meets a unit that no longer
+// answers Modbus: its bound has 1.2 x 3 TM more (identity read twice, switch once).
 #pragma once
 
 #include "tools/unitsim/UnitSim.h"
@@ -39,6 +42,7 @@ struct TCampaignPlan {
     std::string Faults; // readable, "" for none
     uint32_t FaultCount = 0;
     uint32_t BoundMs = 0;
+    uint32_t BoundAfterStopMs = 0; // of a run after one that stopped in the bootloader
     // Faults the outcome checks need to know about.
     bool HangUp = false;     // the line goes dead at some frame
     bool Desync = false;     // a reply may arrive after its exchange gave up
