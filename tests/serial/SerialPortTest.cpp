@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -221,6 +222,19 @@ TEST(SerialOpen, AMissingDeviceReturnsFalseAndTracesWhy) {
     EXPECT_FALSE(Comms.IsOpen());
     EXPECT_TRUE(Trace.Text().contains("/dev/does-not-exist-here"));
     EXPECT_TRUE(Trace.Text().contains("No such file or directory")) << Trace.Text().toStdString();
+}
+
+TEST(SerialOpen, ADeviceWithoutRightsReturnsFalseAndTracesWhy) {
+    if (RunningAsRoot()) {
+        GTEST_SKIP() << "root has every right; the unprivileged run checks this";
+    }
+    TOpenPort Port;
+    const QByteArray Path = Port.Pty.SlavePath.toLocal8Bit();
+    ASSERT_EQ(::chmod(Path.constData(), 0), 0);
+    TSerialTrace Trace;
+    EXPECT_FALSE(Port.Comms.Open());
+    EXPECT_FALSE(Port.Comms.IsOpen());
+    EXPECT_TRUE(Trace.Text().contains("Permission denied")) << Trace.Text().toStdString();
 }
 
 TEST(SerialRate, AnyRateReadsBackFromTheMasterAsSet) {
