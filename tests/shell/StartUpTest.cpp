@@ -109,3 +109,13 @@ TEST_F(StartUp, ExitLeavesTheEventLoopWithoutFormClose) {
     EXPECT_FALSE(timedOut);
     EXPECT_NE(form.Comms, nullptr) << "the window's destruction releases the component";
 }
+
+TEST_F(StartUp, CloseIsRefusedWhileARunIsInProgress) {
+    WriteFile("Bootload.Ini", "[Ports]\nCOM1=/nonexistent/tty\n");
+    TMainForm& form = StartForm();
+    form.Button6Click(); // the run's first step stays queued: no events are processed here
+    ASSERT_TRUE(form.RunInProgress());
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_NE(form.Comms, nullptr) << "the component stays under the run";
+}
