@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 
 namespace {
 
@@ -109,9 +110,13 @@ TEST_F(BootCommands, WholeRangeOf0xBFFFAtLineRate) {
 
 struct TRangeCase {
     uint32_t Last;
-    size_t Pages;
-    size_t Blocks;
+    uint32_t Pages;
+    uint32_t Blocks;
 };
+
+void PrintTo(const TRangeCase& Range, std::ostream* Out) {
+    *Out << "last 0x" << std::hex << std::uppercase << Range.Last;
+}
 
 class BootCommandRanges : public BootCommands, public ::testing::WithParamInterface<TRangeCase> {};
 
