@@ -1,4 +1,5 @@
 // The line itself: re-opening, unplugging, the port map, the report, the program.
+#include "tests/unitsim/ChildProcess.h"
 #include "tests/unitsim/PtyClient.h"
 #include "tools/unitsim/LineRate.h"
 #include "tools/unitsim/SimOptions.h"
@@ -8,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -281,29 +281,34 @@ TEST(UnitSimProgram, RunsOnAPtyWritesTheIniAndReportsOnSignals) {
     QTemporaryDir Dir;
     const QString Report = Dir.filePath("report.json");
     const QString Link = Dir.filePath("ttyUNIT");
-    QProcess Program;
-    Program.start(UNITSIM_PROGRAM, {"--link", Link, "--ini-dir", Dir.path(), "--com", "1",
-                                    "--report", Report, "--digest", "0x0800-0x0BFF"});
-    ASSERT_TRUE(Program.waitForStarted(5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Program.canReadLine(); }, 5000));
-    const QString Slave = QString::fromUtf8(Program.readLine()).trimmed();
-    EXPECT_TRUE(Slave.startsWith("/dev/pts/")) << Slave.toStdString();
+    TChildProcess Program({UNITSIM_PROGRAM, "--link", Link.toStdString(), "--ini-dir",
+                           Dir.path().toStdString(), "--com", "1", "--report", Report.toStdString(),
+                           "--digest", "0x0800-0x0BFF"});
+    const std::string Slave = Program.ReadLine(5000);
+    EXPECT_EQ(Slave.rfind("/dev/pts/", 0), 0u) << Slave;
     QSettings Ini(Dir.filePath("Bootload.Ini"), QSettings::IniFormat);
     EXPECT_EQ(Ini.value("Ports/COM1").toString(), Link);
     EXPECT_EQ(Ini.value("Options/Comms_Port").toInt(), 1);
 
     TPtyClient Line(Link.toStdString(), 9600);
     EXPECT_EQ(Line.Ask(IdentityRead, 9).size(), 9u);
-    ::kill(static_cast<pid_t>(Program.processId()), SIGUSR1);
+    Program.Signal(SIGUSR1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(Report); }, 5000));
     Line.Close();
-    Program.terminate();
-    ASSERT_TRUE(Program.waitForFinished(5000));
-    EXPECT_EQ(Program.exitCode(), 0);
+    Program.Signal(SIGTERM);
+    EXPECT_EQ(Program.Wait(5000), 0);
     QFile File(Report);
     ASSERT_TRUE(File.open(QIODevice::ReadOnly));
     const QJsonObject Root = QJsonDocument::fromJson(File.readAll()).object();
     EXPECT_EQ(Root["Frames"].toArray().size(), 2);
     EXPECT_EQ(Root["Flash"]["Ranges"][0]["Last"].toString(), "0x0BFF");
     EXPECT_FALSE(QFile::exists(Link)) << "the link goes with the unit";
+}
+
+TEST(UnitSimProgram, RefusesBadOptionsWithoutStarting) {
+    TChildProcess Program({UNITSIM_PROGRAM, "--fail-erase", "0"});
+    EXPECT_EQ(Program.Wait(5000), 2);
+    TChildProcess Help({UNITSIM_PROGRAM, "--help"});
+    EXPECT_EQ(Help.ReadLine(5000), "Usage: unitsim [options]");
+    EXPECT_EQ(Help.Wait(5000), 0);
 }

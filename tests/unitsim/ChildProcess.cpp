@@ -1,0 +1,99 @@
+#include "tests/unitsim/ChildProcess.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+int MsLeft(TClock::time_point Deadline) {
+    const auto Left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now());
+    return static_cast<int>(std::max<int64_t>(0, Left.count()));
+}
+
+} // namespace
+
+TChildProcess::TChildProcess(const std::vector<std::string>& Arguments) {
+    int Pipe[2];
+    if (::pipe2(Pipe, O_CLOEXEC) != 0) {
+        return;
+    }
+    std::vector<char*> Argv;
+    for (const std::string& Argument : Arguments) {
+        Argv.push_back(const_cast<char*>(Argument.c_str()));
+    }
+    Argv.push_back(nullptr);
+    Pid = ::fork();
+    if (Pid == 0) {
+        ::dup2(Pipe[1], STDOUT_FILENO);
+        ::execv(Argv[0], Argv.data());
+        ::_exit(127);
+    }
+    ::close(Pipe[1]);
+    Output = Pipe[0];
+    if (Pid > 0) {
+        PidFd = static_cast<int>(::syscall(SYS_pidfd_open, Pid, 0));
+    }
+}
+
+TChildProcess::~TChildProcess() {
+    if (Pid > 0) {
+        ::kill(Pid, SIGKILL);
+        ::waitpid(Pid, nullptr, 0);
+    }
+    if (PidFd >= 0) {
+        ::close(PidFd);
+    }
+    if (Output >= 0) {
+        ::close(Output);
+    }
+}
+
+std::string TChildProcess::ReadLine(int TimeoutMs) {
+    const auto Deadline = TClock::now() + std::chrono::milliseconds(TimeoutMs);
+    while (Pending.find('\n') == std::string::npos) {
+        pollfd Watched{Output, POLLIN, 0};
+        if (Output < 0 || ::poll(&Watched, 1, MsLeft(Deadline)) <= 0) {
+            return {};
+        }
+        char Buffer[256];
+        const ssize_t Got = ::read(Output, Buffer, sizeof Buffer);
+        if (Got <= 0) {
+            return {};
+        }
+        Pending.append(Buffer, static_cast<size_t>(Got));
+    }
+    const size_t End = Pending.find('\n');
+    std::string Line = Pending.substr(0, End);
+    Pending.erase(0, End + 1);
+    return Line;
+}
+
+void TChildProcess::Signal(int Number) {
+    if (Pid > 0) {
+        ::kill(Pid, Number);
+    }
+}
+
+int TChildProcess::Wait(int TimeoutMs) {
+    if (Pid <= 0 || PidFd < 0) {
+        return -1;
+    }
+    pollfd Watched{PidFd, POLLIN, 0};
+    if (::poll(&Watched, 1, TimeoutMs) <= 0) {
+        return -1;
+    }
+    int Status = 0;
+    if (::waitpid(Pid, &Status, 0) != Pid) {
+        return -1;
+    }
+    Pid = -1;
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
