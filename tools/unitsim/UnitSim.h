@@ -21,9 +21,10 @@
 // exception 1 for any other function, 2 for an unknown or read-only register, 3 for a bad
 // count; silence for slave 0 (broadcast writes are acted on, never answered) and for
 // slaves the unit does not have. Writing the bootloader key 5183 by the model's method
-// switches to the bootloader once the reply has gone out; the key or the commit value
-// written any other way is recorded as a fault of the updater and not acted on. Writing
-// the commit value 3962 to register 29 of slave 19 with function 103 commits the settings.
+// (both requests in a row for a two-request method) switches to the bootloader once the
+// reply has gone out. Writing the commit value 3962 to register 29 of slave 19 with
+// function 103 commits the settings. Either value written to a key or commit register
+// any other way is recorded as a fault of the updater, and neither stored nor obeyed.
 //
 // Bootloader. DLE STX body DLE ETX, every DLE in the body doubled, the body summing to 0.
 // 08/4 identity, 00/2 model number, 03/8 erase a 512-byte page, 02/2 write a 128-byte
@@ -31,8 +32,8 @@
 // would refuse (unknown command, wrong count or payload, an address outside
 // 0x0800..0xFFFF or misaligned, a write to a page not erased since boot mode began, a
 // block written twice after its erase) gets no reply and is recorded as a fault of the
-// updater. A restart after 05 runs the new firmware, which reports the firmware version
-// for after the update; a restart without it comes back in the bootloader.
+// updater. A restart after 05 runs the firmware (reporting the version for after the
+// update once a block was written); a restart without 05 comes back in the bootloader.
 //
 // Thread use: Start() runs the unit in a thread of its own (poll() on the pty master and
 // a wake-up descriptor, no busy waiting). Every public operation may be called from any
