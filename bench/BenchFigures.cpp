@@ -121,8 +121,12 @@ int Wire(const QStringList& Args) {
     const double eraseMs = StageMs(*station, QStringLiteral("Erasing Program Memory"));
     const double writeMs = StageMs(*station, QStringLiteral("Sending New Program Data"));
     // Every erase and write request with the reply that follows it.
+    // The gap after each reply: from the moment the reply's last byte was due off the
+    // line to the moment the next request began to arrive (it is logged once it has
+    // crossed the line).
     double wireMs = 0;
     int exchanges = 0;
+    std::vector<double> gaps;
     const std::vector<TFrame> frames = Frames(*report);
     for (size_t i = 0; i < frames.size(); ++i) {
         if (frames[i].In && (frames[i].Command == 0x03 || frames[i].Command == 0x02)) {
@@ -130,6 +134,10 @@ int Wire(const QStringList& Args) {
             ++exchanges;
             if (i + 1 < frames.size() && !frames[i + 1].In) {
                 wireMs += WireMs(frames[i + 1]);
+                if (i + 2 < frames.size() && frames[i + 2].In) {
+                    gaps.push_back(frames[i + 2].TimeMs - WireMs(frames[i + 2]) -
+                                   (frames[i + 1].TimeMs + WireMs(frames[i + 1])));
+                }
             }
         }
     }
@@ -138,8 +146,14 @@ int Wire(const QStringList& Args) {
         return 1;
     }
     const double ratio = (eraseMs + writeMs) / wireMs;
-    std::printf("%.3f (%.0f ms / %.0f ms on the wire, %d exchanges)\t%s\n", ratio,
-                eraseMs + writeMs, wireMs, exchanges, Verdict(ratio <= target));
+    double meanGap = 0;
+    for (double gap : gaps) {
+        meanGap += gap / static_cast<double>(gaps.size());
+    }
+    std::printf("%.3f (%.0f ms / %.0f ms on the wire, %d exchanges; gap after a reply: "
+                "median %.2f ms, mean %.2f ms)\t%s\n",
+                ratio, eraseMs + writeMs, wireMs, exchanges,
+                gaps.empty() ? 0.0 : Percentile(gaps, 0.5), meanGap, Verdict(ratio <= target));
     return 0;
 }
 
