@@ -183,6 +183,10 @@ bool TSerialDevice::Configure(const TLineSettings& Settings) {
     Mode.c_cc[VTIME] = 0;
     const speed_t Standard = StandardRate(Settings.BaudRate);
     if (Standard != 0) {
+        // A device keeps its settings after close: an input rate left by an earlier
+        // arbitrary rate (CIBAUD holding BOTHER) would otherwise survive, so the input
+        // rate is tied to the output rate again.
+        Mode.c_cflag &= ~CIBAUD;
         ::cfsetispeed(&Mode, Standard);
         ::cfsetospeed(&Mode, Standard);
     }
