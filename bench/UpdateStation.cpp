@@ -1,5 +1,6 @@
-// One benchmark station: the real main window, offscreen, in a working directory whose
-// "Bootload.Ini" names the port, doing one thing and printing one line of JSON.
+// One benchmark station: the real main window, offscreen, started as the program starts
+// it, in a working directory whose "Bootload.Ini" names the port, doing one thing and
+// printing one line of JSON.
 //
 //   bootload_station DIR update [--last-address A] [--start-at MS] [--bound-s S]
 //       clicks Start (at MS, milliseconds since the epoch, when given: stations started
@@ -16,6 +17,8 @@
 #include "bench/StationProbe.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
+#include "shell/about.h"
+#include "shell/commsel.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -270,6 +273,10 @@ int main(int argc, char** argv) {
         probe.TraceSerial(true);
         form.FormCreate();
         probe.TraceSerial(false);
+        form.AboutBox = new TAboutBox(&form);
+        form.AboutBox->hide();
+        form.CommSelFrm = new TCommSelFrm(&form);
+        form.CommSelFrm->hide();
         if (args->Mode == QLatin1String("update")) {
             code = RunUpdate(form, probe, *args, result);
         } else if (args->Mode == QLatin1String("idle")) {
