@@ -2,25 +2,19 @@
 // included together.
 #include "tools/unitsim/LineRate.h"
 
+#include "serial/LineRate.h"
+
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
 uint32_t ReadLineRate(int Fd) {
-    struct termios2 Settings {};
-    if (Fd < 0 || ioctl(Fd, TCGETS2, &Settings) != 0) {
-        return 0;
-    }
-    return Settings.c_ospeed;
+    uint32_t Output = 0;
+    uint32_t Input = 0;
+    return Fd >= 0 && GetLineRate(Fd, Output, Input) ? Output : 0;
 }
 
 bool ReadLineRates(int Fd, uint32_t& Output, uint32_t& Input) {
-    struct termios2 Settings {};
-    if (Fd < 0 || ioctl(Fd, TCGETS2, &Settings) != 0) {
-        return false;
-    }
-    Output = Settings.c_ospeed;
-    Input = Settings.c_ispeed;
-    return true;
+    return Fd >= 0 && GetLineRate(Fd, Output, Input);
 }
 
 bool SetRawLine(int Fd, uint32_t Rate) {
