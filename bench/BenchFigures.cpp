@@ -14,6 +14,8 @@
 //       what the serial component logged about low-latency mode when it opened the port
 //   bootload_figures gbench JSON
 //       one line per Google Benchmark result: name, a tab, time and throughput
+#include "bench/BenchMath.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -44,63 +46,8 @@ std::optional<QJsonObject> ReadJson(const QString& Path) {
     return document.object();
 }
 
-struct TFrame {
-    double TimeMs = 0;
-    bool In = true; // from the updater
-    double Rate = 0;
-    int Bytes = 0;
-    int Command = -1; // first body byte of a bootloader request
-    bool Ok = false;
-};
-
-std::vector<TFrame> Frames(const QJsonObject& Report) {
-    std::vector<TFrame> frames;
-    for (const QJsonValue& value : Report.value(QStringLiteral("Frames")).toArray()) {
-        const QJsonObject entry = value.toObject();
-        TFrame frame;
-        frame.TimeMs = entry.value(QStringLiteral("TimeMs")).toDouble();
-        frame.In = entry.value(QStringLiteral("Direction")).toString() == QLatin1String("in");
-        frame.Rate = entry.value(QStringLiteral("Rate")).toDouble();
-        const QStringList hex = entry.value(QStringLiteral("Hex"))
-                                    .toString()
-                                    .split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        frame.Bytes = static_cast<int>(hex.size());
-        const QString verdict = entry.value(QStringLiteral("Verdict")).toString();
-        frame.Ok = frame.In ? verdict.startsWith(QLatin1String("ok"))
-                            : verdict.startsWith(QLatin1String("reply"));
-        // DLE STX, then the command (0x10 would be doubled, no command is 0x10).
-        if (entry.value(QStringLiteral("Mode")).toString() == QLatin1String("boot") &&
-            hex.size() > 2 && hex[0] == QLatin1String("10") && hex[1] == QLatin1String("02")) {
-            frame.Command = hex[2].toInt(nullptr, 16);
-        }
-        frames.push_back(frame);
-    }
-    return frames;
-}
-
-double WireMs(const TFrame& Frame) {
-    return Frame.Rate > 0 ? Frame.Bytes * 10000.0 / Frame.Rate : 0.0;
-}
-
 const char* Verdict(bool Met) {
     return Met ? "met" : "missed";
-}
-
-double Percentile(std::vector<double> Values, double Fraction) {
-    std::sort(Values.begin(), Values.end());
-    // Nearest rank.
-    const size_t rank =
-        static_cast<size_t>(std::ceil(Fraction * static_cast<double>(Values.size())));
-    return Values[std::clamp<size_t>(rank, 1, Values.size()) - 1];
-}
-
-double StageMs(const QJsonObject& Station, const QString& Stage) {
-    for (const QJsonValue& value : Station.value(QStringLiteral("Stages")).toArray()) {
-        if (value.toObject().value(QStringLiteral("Stage")).toString() == Stage) {
-            return value.toObject().value(QStringLiteral("Ms")).toDouble();
-        }
-    }
-    return -1;
 }
 
 bool Complete(const QJsonObject& Station, const QString& Path) {
@@ -118,42 +65,20 @@ int Wire(const QStringList& Args) {
     if (!station || !report || !Complete(*station, Args.value(0))) {
         return 1;
     }
-    const double eraseMs = StageMs(*station, QStringLiteral("Erasing Program Memory"));
-    const double writeMs = StageMs(*station, QStringLiteral("Sending New Program Data"));
-    // Every erase and write request with the reply that follows it.
-    // The gap after each reply: from the moment the reply's last byte was due off the
-    // line to the moment the next request began to arrive (it is logged once it has
-    // crossed the line).
-    double wireMs = 0;
-    int exchanges = 0;
-    std::vector<double> gaps;
-    const std::vector<TFrame> frames = Frames(*report);
-    for (size_t i = 0; i < frames.size(); ++i) {
-        if (frames[i].In && (frames[i].Command == 0x03 || frames[i].Command == 0x02)) {
-            wireMs += WireMs(frames[i]);
-            ++exchanges;
-            if (i + 1 < frames.size() && !frames[i + 1].In) {
-                wireMs += WireMs(frames[i + 1]);
-                if (i + 2 < frames.size() && frames[i + 2].In) {
-                    gaps.push_back(frames[i + 2].TimeMs - WireMs(frames[i + 2]) -
-                                   (frames[i + 1].TimeMs + WireMs(frames[i + 1])));
-                }
-            }
-        }
-    }
-    if (eraseMs < 0 || writeMs < 0 || wireMs <= 0) {
+    const TWireFigure figure = WireFigure(*station, *report);
+    if (!figure.Valid) {
         std::fprintf(stderr, "bootload_figures: no erase or write stage to measure\n");
         return 1;
     }
-    const double ratio = (eraseMs + writeMs) / wireMs;
     double meanGap = 0;
-    for (double gap : gaps) {
-        meanGap += gap / static_cast<double>(gaps.size());
+    for (double gap : figure.Gaps) {
+        meanGap += gap / static_cast<double>(figure.Gaps.size());
     }
     std::printf("%.3f (%.0f ms / %.0f ms on the wire, %d exchanges; gap after a reply: "
                 "median %.2f ms, mean %.2f ms)\t%s\n",
-                ratio, eraseMs + writeMs, wireMs, exchanges,
-                gaps.empty() ? 0.0 : Percentile(gaps, 0.5), meanGap, Verdict(ratio <= target));
+                figure.Ratio(), figure.StagesMs, figure.WireMs, figure.Exchanges,
+                figure.Gaps.empty() ? 0.0 : Percentile(figure.Gaps, 0.5), meanGap,
+                Verdict(figure.Ratio() <= target));
     return 0;
 }
 
@@ -166,14 +91,8 @@ int Turnaround(const QStringList& Args) {
         if (!report) {
             return 1;
         }
-        // Without pacing a reply is written the moment its request is taken, and a
-        // request is logged when the read that completed it returned.
-        const std::vector<TFrame> frames = Frames(*report);
-        for (size_t i = 0; i + 1 < frames.size(); ++i) {
-            if (!frames[i].In && frames[i].Ok && frames[i + 1].In && frames[i + 1].Ok) {
-                gaps.push_back(frames[i + 1].TimeMs - frames[i].TimeMs);
-            }
-        }
+        const std::vector<double> more = TurnaroundGaps(*report);
+        gaps.insert(gaps.end(), more.begin(), more.end());
     }
     if (gaps.empty()) {
         std::fprintf(stderr, "bootload_figures: no exchange to measure\n");

@@ -1,0 +1,91 @@
+#include "bench/BenchMath.h"
+
+#include <QJsonArray>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+
+std::vector<TReportFrame> ReportFrames(const QJsonObject& Report) {
+    std::vector<TReportFrame> frames;
+    for (const QJsonValue& value : Report.value(QStringLiteral("Frames")).toArray()) {
+        const QJsonObject entry = value.toObject();
+        TReportFrame frame;
+        frame.TimeMs = entry.value(QStringLiteral("TimeMs")).toDouble();
+        frame.In = entry.value(QStringLiteral("Direction")).toString() == QLatin1String("in");
+        frame.Rate = entry.value(QStringLiteral("Rate")).toDouble();
+        const QStringList hex = entry.value(QStringLiteral("Hex"))
+                                    .toString()
+                                    .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        frame.Bytes = static_cast<int>(hex.size());
+        const QString verdict = entry.value(QStringLiteral("Verdict")).toString();
+        frame.Ok = frame.In ? verdict.startsWith(QLatin1String("ok"))
+                            : verdict.startsWith(QLatin1String("reply"));
+        // DLE STX, then the command (no command is 0x10, so it is never doubled).
+        if (entry.value(QStringLiteral("Mode")).toString() == QLatin1String("boot") &&
+            hex.size() > 2 && hex[0] == QLatin1String("10") && hex[1] == QLatin1String("02")) {
+            frame.Command = hex[2].toInt(nullptr, 16);
+        }
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+double FrameWireMs(const TReportFrame& Frame) {
+    return Frame.Rate > 0 ? Frame.Bytes * 10000.0 / Frame.Rate : 0.0;
+}
+
+double StageMs(const QJsonObject& Station, const QString& Stage) {
+    for (const QJsonValue& value : Station.value(QStringLiteral("Stages")).toArray()) {
+        if (value.toObject().value(QStringLiteral("Stage")).toString() == Stage) {
+            return value.toObject().value(QStringLiteral("Ms")).toDouble();
+        }
+    }
+    return -1;
+}
+
+TWireFigure WireFigure(const QJsonObject& Station, const QJsonObject& Report) {
+    TWireFigure figure;
+    const double eraseMs = StageMs(Station, QStringLiteral("Erasing Program Memory"));
+    const double writeMs = StageMs(Station, QStringLiteral("Sending New Program Data"));
+    const std::vector<TReportFrame> frames = ReportFrames(Report);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const TReportFrame& request = frames[i];
+        if (!request.In || !request.Ok || (request.Command != 0x03 && request.Command != 0x02)) {
+            continue;
+        }
+        figure.WireMs += FrameWireMs(request);
+        ++figure.Exchanges;
+        if (i + 1 >= frames.size() || frames[i + 1].In) {
+            continue;
+        }
+        const TReportFrame& reply = frames[i + 1];
+        figure.WireMs += FrameWireMs(reply);
+        if (i + 2 < frames.size() && frames[i + 2].In) {
+            const TReportFrame& next = frames[i + 2];
+            figure.Gaps.push_back(next.TimeMs - FrameWireMs(next) -
+                                  (reply.TimeMs + FrameWireMs(reply)));
+        }
+    }
+    figure.StagesMs = eraseMs + writeMs;
+    figure.Valid = Station.value(QStringLiteral("Complete")).toBool() && eraseMs >= 0 &&
+                   writeMs >= 0 && figure.WireMs > 0;
+    return figure;
+}
+
+std::vector<double> TurnaroundGaps(const QJsonObject& Report) {
+    std::vector<double> gaps;
+    const std::vector<TReportFrame> frames = ReportFrames(Report);
+    for (size_t i = 0; i + 1 < frames.size(); ++i) {
+        if (!frames[i].In && frames[i].Ok && frames[i + 1].In && frames[i + 1].Ok) {
+            gaps.push_back(frames[i + 1].TimeMs - frames[i].TimeMs);
+        }
+    }
+    return gaps;
+}
+
+double Percentile(std::vector<double> Values, double Fraction) {
+    std::sort(Values.begin(), Values.end());
+    const auto rank = static_cast<size_t>(std::ceil(Fraction * static_cast<double>(Values.size())));
+    return Values[std::clamp<size_t>(rank, 1, Values.size()) - 1];
+}
