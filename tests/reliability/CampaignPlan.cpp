@@ -165,9 +165,9 @@ public:
             block.Number = Draw.Between(1, erase ? ErasePagesInARun : WriteBlocksInARun);
             block.Kind = Draw.Chance(50) ? TFailKind::NoReply : TFailKind::BadChecksum;
             (erase ? config.EraseFaults : config.WriteFaults).push_back(block);
-            Note(std::string(erase ? "erasefails(page " : "writefails(block ") +
+            Note(std::string(erase ? "erasefails(page" : "writefails(block") +
                  std::to_string(block.Number) +
-                 (block.Kind == TFailKind::NoReply ? ",no reply)" : ",bad checksum)"));
+                 (block.Kind == TFailKind::NoReply ? ",noreply)" : ",badchecksum)"));
             return {BootTimeOutMs, 0};
         }
         case TFault::HangUp: {
@@ -178,8 +178,8 @@ public:
             }
             config.HangUp = hangUp;
             Plan.HangUp = true;
-            Note("hangup(frame " + std::to_string(hangUp.AfterFrames) +
-                 (hangUp.BackAfterMs ? ",back " + std::to_string(*hangUp.BackAfterMs) + "ms)"
+            Note("hangup(frame" + std::to_string(hangUp.AfterFrames) +
+                 (hangUp.BackAfterMs ? ",back" + std::to_string(*hangUp.BackAfterMs) + "ms)"
                                      : ",gone)"));
             return {AllTimeOutsMs, 0};
         }

@@ -39,7 +39,7 @@ constexpr uint32_t ValidRequestsInARun = 2 + BootRepliesInARun;
 struct TCampaignPlan {
     uint32_t Seed = 0;
     TUnitSimConfig Config;
-    std::string Faults; // readable, "" for none
+    std::string Faults; // readable, one word a fault, "" for none
     uint32_t FaultCount = 0;
     uint32_t BoundMs = 0;
     uint32_t BoundAfterStopMs = 0; // of a run after one that stopped in the bootloader
