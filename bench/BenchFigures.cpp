@@ -6,6 +6,9 @@
 //   bootload_figures turnaround TARGET_MEDIAN_MS TARGET_P99_MS SIMREPORT...
 //       from the unit's sending the last byte of a reply to its reading the first byte
 //       of the next request, over every exchange (reports of runs without pacing)
+//   bootload_figures program TARGET_MEDIAN_MS TARGET_P99_MS STATION SIMREPORT
+//       the program's own turnaround (a station run with --trace-serial), and the share
+//       of the run's wire time it adds
 //   bootload_figures cpu STATION TARGET_PERCENT
 //   bootload_figures rss STATION TARGET_MIB
 //   bootload_figures parallel TARGET LONE_STATION STATION...
@@ -103,6 +106,32 @@ int Turnaround(const QStringList& Args) {
     const double worst = *std::max_element(gaps.begin(), gaps.end());
     std::printf("median %.3f ms, p99 %.3f ms (max %.1f ms, %zu exchanges)\t%s\n", median, p99,
                 worst, gaps.size(), Verdict(median < targetMedian && p99 < targetP99));
+    return 0;
+}
+
+int Program(const QStringList& Args) {
+    const auto station = ReadJson(Args.value(2));
+    const auto report = ReadJson(Args.value(3));
+    if (!station || !report || !Complete(*station, Args.value(2))) {
+        return 1;
+    }
+    const QJsonObject turnaround = station->value(QStringLiteral("ProgramTurnaroundMs")).toObject();
+    const int count = turnaround.value(QStringLiteral("Count")).toInt();
+    double wireMs = 0;
+    for (const TReportFrame& frame : ReportFrames(*report)) {
+        wireMs += FrameWireMs(frame);
+    }
+    if (count == 0 || wireMs <= 0) {
+        std::fprintf(stderr, "bootload_figures: no traced exchange\n");
+        return 1;
+    }
+    const double median = turnaround.value(QStringLiteral("Median")).toDouble();
+    const double p99 = turnaround.value(QStringLiteral("P99")).toDouble();
+    const double mean = turnaround.value(QStringLiteral("Mean")).toDouble();
+    std::printf("median %.3f ms, p99 %.3f ms, mean %.3f ms over %d exchanges: +%.2f %% of "
+                "the wire time\t%s\n",
+                median, p99, mean, count, 100.0 * mean * count / wireMs,
+                Verdict(median < Args.value(0).toDouble() && p99 < Args.value(1).toDouble()));
     return 0;
 }
 
@@ -209,6 +238,9 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("turnaround") && rest.size() >= 3) {
         return Turnaround(rest);
     }
+    if (command == QLatin1String("program") && rest.size() == 4) {
+        return Program(rest);
+    }
     if (command == QLatin1String("cpu") && rest.size() == 2) {
         return Cpu(rest);
     }
@@ -224,8 +256,9 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("gbench") && rest.size() == 1) {
         return GoogleBenchmark(rest);
     }
-    std::fprintf(stderr,
-                 "usage: bootload_figures wire|turnaround|cpu|rss|parallel|lowlatency|gbench ... "
-                 "(see the head of bench/BenchFigures.cpp)\n");
+    std::fprintf(
+        stderr,
+        "usage: bootload_figures wire|turnaround|program|cpu|rss|parallel|lowlatency|gbench ... "
+        "(see the head of bench/BenchFigures.cpp)\n");
     return 2;
 }

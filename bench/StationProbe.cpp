@@ -8,6 +8,9 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <atomic>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -17,15 +20,25 @@ struct TLogEvent {
     QString Text;
 };
 
-// The handler is a plain function, so its state lives here. It is only touched on the GUI
-// thread: what the receive thread logs is passed on untouched.
+// A frame the serial component traced: a chunk its receive thread read, or a request it
+// wrote.
+struct TSerialMark {
+    double AtMs = 0;
+    bool Written = false;
+};
+
+// The handler is a plain function, so its state lives here. The containers are only
+// touched on the GUI thread; the receive thread's marks reach it through the event
+// queue.
 struct TProbeState {
-    QElapsedTimer Clock;
+    QElapsedTimer Clock; // started before any other thread exists, read-only afterwards
     std::vector<TLogEvent> Events;
+    std::vector<TSerialMark> SerialMarks;
     QStringList LowLatency;
     QtMessageHandler Previous = nullptr;
     bool Installed = false;
-    bool PassSerial = false; // traced to standard error as well
+    std::atomic<bool> MarkSerial{false};
+    std::atomic<bool> PassSerial{false}; // traced to standard error as well
 };
 
 TProbeState& State() {
@@ -38,26 +51,43 @@ QString FilterRules(bool Serial) {
                   : QStringLiteral("bootload.log.info=true\nbootload.serial.debug=false");
 }
 
+void MarkSerial(TProbeState& State, const QString& Text, double AtMs, bool OnGuiThread) {
+    const bool written = Text.startsWith(QLatin1String("tx "));
+    if (!written && !Text.startsWith(QLatin1String("rx "))) {
+        return;
+    }
+    if (OnGuiThread) {
+        State.SerialMarks.push_back({AtMs, written});
+        return;
+    }
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [AtMs, written] {
+            ::State().SerialMarks.push_back({AtMs, written});
+        },
+        Qt::QueuedConnection);
+}
+
 void Capture(QtMsgType Type, const QMessageLogContext& Context, const QString& Text) {
     TProbeState& state = State();
+    const double atMs = static_cast<double>(state.Clock.nsecsElapsed()) / 1e6;
     const char* category = Context.category != nullptr ? Context.category : "";
     const bool onGuiThread = QCoreApplication::instance() != nullptr &&
                              QThread::currentThread() == QCoreApplication::instance()->thread();
-    if (!onGuiThread) {
-        category = "";
-    }
-    if (qstrcmp(category, "bootload.log") == 0) {
-        state.Events.push_back({static_cast<double>(state.Clock.nsecsElapsed()) / 1e6, Text});
-        return;
-    }
     if (qstrcmp(category, "bootload.serial") == 0) {
-        if (Text.contains(QStringLiteral("low latency"), Qt::CaseInsensitive) ||
-            Text.contains(QStringLiteral("low-latency"), Qt::CaseInsensitive)) {
+        if (state.MarkSerial.load()) {
+            MarkSerial(state, Text, atMs, onGuiThread);
+        }
+        if (onGuiThread && (Text.contains(QStringLiteral("low latency"), Qt::CaseInsensitive) ||
+                            Text.contains(QStringLiteral("low-latency"), Qt::CaseInsensitive))) {
             state.LowLatency.append(Text);
         }
-        if (!state.PassSerial) {
+        if (!state.PassSerial.load()) {
             return;
         }
+    } else if (onGuiThread && qstrcmp(category, "bootload.log") == 0) {
+        state.Events.push_back({atMs, Text});
+        return;
     }
     if (state.Previous != nullptr) {
         state.Previous(Type, Context, Text);
@@ -88,6 +118,7 @@ TProcessUsage TProcessUsage::Now() {
 TStationProbe::TStationProbe() {
     TProbeState& state = State();
     state.Events.clear();
+    state.SerialMarks.clear();
     state.LowLatency.clear();
     state.Clock.start();
     QLoggingCategory::setFilterRules(FilterRules(false));
@@ -110,7 +141,32 @@ double TStationProbe::ElapsedMs() const {
 void TStationProbe::TraceSerial(bool On) {
     // BOOTLOAD_STATION_TRACE=1 keeps the serial traces on, to standard error.
     State().PassSerial = qEnvironmentVariableIntValue("BOOTLOAD_STATION_TRACE") == 1;
-    QLoggingCategory::setFilterRules(FilterRules(On || State().PassSerial));
+    QLoggingCategory::setFilterRules(FilterRules(On || State().PassSerial.load()));
+}
+
+void TStationProbe::MarkSerialTraffic(bool On) {
+    State().MarkSerial = On;
+    TraceSerial(On);
+}
+
+std::vector<double> TStationProbe::ProgramTurnarounds(double FromMs, double EndMs) const {
+    std::vector<TSerialMark> marks = State().SerialMarks;
+    std::stable_sort(marks.begin(), marks.end(),
+                     [](const TSerialMark& A, const TSerialMark& B) { return A.AtMs < B.AtMs; });
+    std::vector<double> turnarounds;
+    std::optional<double> lastRead;
+    for (const TSerialMark& mark : marks) {
+        if (mark.AtMs < FromMs || mark.AtMs > EndMs) {
+            continue;
+        }
+        if (!mark.Written) {
+            lastRead = mark.AtMs;
+        } else if (lastRead) {
+            turnarounds.push_back(mark.AtMs - *lastRead);
+            lastRead.reset();
+        }
+    }
+    return turnarounds;
 }
 
 QStringList TStationProbe::LowLatencyLines() const {

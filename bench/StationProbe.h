@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <vector>
 
 // One stage of a run: from the moment its line was appended to the moment the next
 // stage's line was (or the run ended).
@@ -38,6 +39,12 @@ public:
     // The serial component's traces are only wanted while the port is first opened:
     // traced frames would cost time inside the measured run.
     void TraceSerial(bool On);
+    // Marks every chunk the receive thread reads and every request written (the serial
+    // traces stay on meanwhile: a little time per frame).
+    void MarkSerialTraffic(bool On);
+    // Between FromMs and EndMs: from the receive thread's read of the last chunk of each
+    // reply to the write of the next request, that is the program's own turnaround.
+    std::vector<double> ProgramTurnarounds(double FromMs, double EndMs) const;
     // The low-latency lines the serial component logged.
     QStringList LowLatencyLines() const;
     // The stages seen between FromMs and EndMs.

@@ -3,6 +3,7 @@
 // printing one line of JSON.
 //
 //   bootload_station DIR update [--last-address A] [--start-at MS] [--bound-s S]
+//                               [--trace-serial]
 //       clicks Start (at MS, milliseconds since the epoch, when given: stations started
 //       together begin together) and waits, at most S seconds, for the run to end: wall
 //       time of each stage, the final log lines, CPU time and peak resident size
@@ -13,7 +14,10 @@
 //       least SECONDS: CPU per wall second while transactions wait
 //
 // --last-address sets the last program address the run erases and writes (this build's
-// product fixes it otherwise). The station is a harness; the program reads no options.
+// product fixes it otherwise). --trace-serial turns the serial traces on for the run and
+// reports the program's own turnaround: from its receive thread's read of a reply to its
+// write of the next request. The station is a harness; the program reads no options.
+#include "bench/BenchMath.h"
 #include "bench/StationProbe.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
@@ -47,13 +51,14 @@ struct TStationArgs {
     std::optional<uint32_t> LastAddress;
     double BoundS = 300;
     std::optional<qint64> StartAtMs;
+    bool TraceSerial = false;
 };
 
 std::optional<TStationArgs> ParseArgs(const QStringList& Args, QString& Error) {
     if (Args.size() < 3) {
         Error = QStringLiteral("usage: bootload_station DIR update [--last-address A] "
-                               "[--start-at MS] [--bound-s S] | DIR idle SECONDS | "
-                               "DIR wait SECONDS");
+                               "[--start-at MS] [--bound-s S] [--trace-serial] | "
+                               "DIR idle SECONDS | DIR wait SECONDS");
         return std::nullopt;
     }
     TStationArgs parsed;
@@ -73,6 +78,10 @@ std::optional<TStationArgs> ParseArgs(const QStringList& Args, QString& Error) {
     }
     for (; next < Args.size(); ++next) {
         const QString option = Args[next];
+        if (option == QLatin1String("--trace-serial")) {
+            parsed.TraceSerial = true;
+            continue;
+        }
         const QString value = Args.value(++next);
         if (option == QLatin1String("--last-address")) {
             const uint32_t address = value.toUInt(&ok, 0);
@@ -134,7 +143,8 @@ public:
         : Form(Form), Probe(Probe), Result(Result) {
         Form.Button6->installEventFilter(this);
     }
-    void Begin() {
+    void Begin(bool TraceSerial) {
+        Probe.MarkSerialTraffic(TraceSerial);
         StartMs = Probe.ElapsedMs();
         Before = TProcessUsage::Now();
         Form.Button6->click();
@@ -146,6 +156,20 @@ public:
         Result.insert(QStringLiteral("Complete"), Complete);
         Result.insert(QStringLiteral("Stages"), Probe.StagesJson(StartMs, endMs));
         Result.insert(QStringLiteral("Log"), LogLines(Form));
+        const std::vector<double> turnarounds = Probe.ProgramTurnarounds(StartMs, endMs);
+        if (!turnarounds.empty()) {
+            double sum = 0;
+            for (double t : turnarounds) {
+                sum += t;
+            }
+            Result.insert(QStringLiteral("ProgramTurnaroundMs"),
+                          QJsonObject{{"Median", Percentile(turnarounds, 0.5)},
+                                      {"P99", Percentile(turnarounds, 0.99)},
+                                      {"Max", Percentile(turnarounds, 1.0)},
+                                      {"Mean", sum / static_cast<double>(turnarounds.size())},
+                                      {"Count", static_cast<int>(turnarounds.size())}});
+        }
+        Probe.MarkSerialTraffic(false);
     }
 
 protected:
@@ -194,7 +218,8 @@ int RunUpdate(TMainForm& Form, TStationProbe& Probe, const TStationArgs& Args,
                                        SettleMs, 60000);
     }
     TRunWatch watch(Form, Probe, Result);
-    QTimer::singleShot(static_cast<int>(startInMs), &Form, [&watch] { watch.Begin(); });
+    QTimer::singleShot(static_cast<int>(startInMs), &Form,
+                       [&watch, &Args] { watch.Begin(Args.TraceSerial); });
     QTimer::singleShot(static_cast<int>(startInMs + Args.BoundS * 1000), &Form, [&] {
         // A run stuck inside a wait cannot be unwound from here: report and leave.
         watch.Finish(false);

@@ -5,7 +5,11 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 
+#include <QTest>
+
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace {
 
@@ -45,6 +49,32 @@ TEST(StationProbe, KeepsTheLowLatencyVerdictsOfTheTracedOpenOnly) {
     probe.TraceSerial(false);
     qCDebug(lcRunSerial).noquote() << "low latency refused on /dev/ttyUSB0";
     EXPECT_EQ(probe.LowLatencyLines(), QStringList{"low latency granted on /dev/ttyUSB0"});
+}
+
+TEST(StationProbe, ProgramTurnaroundRunsFromTheLastChunkReadToTheNextWrite) {
+    TStationProbe probe;
+    probe.MarkSerialTraffic(true);
+    const double startMs = probe.ElapsedMs();
+    qCDebug(lcRunSerial).noquote() << "tx 10 02 00 02 FE 10 03"; // nothing read before it
+    // The receive thread traces each chunk it reads from its own thread.
+    std::thread receiver([] {
+        qCDebug(lcRunSerial).noquote() << "rx 10 02 00 02";
+        qCDebug(lcRunSerial).noquote() << "rx 15 8C 5D 10 03";
+    });
+    receiver.join();
+    const double afterReadsMs = probe.ElapsedMs();
+    qCDebug(lcRunSerial).noquote() << "tx 10 02 08 04 F4 10 03";
+    const double endMs = probe.ElapsedMs();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return probe.ProgramTurnarounds(startMs, endMs).size() == 1; }, 5000));
+    const std::vector<double> turnarounds = probe.ProgramTurnarounds(startMs, endMs);
+    EXPECT_GE(turnarounds[0], 0.0);
+    EXPECT_LE(turnarounds[0], endMs - startMs);
+
+    probe.MarkSerialTraffic(false);
+    qCDebug(lcRunSerial).noquote() << "rx 10 02 00 02";
+    qCDebug(lcRunSerial).noquote() << "tx 10 02 00 00 00 10 03";
+    EXPECT_EQ(probe.ProgramTurnarounds(startMs, probe.ElapsedMs()).size(), 1u);
 }
 
 } // namespace
