@@ -62,7 +62,6 @@ TEST(StationProbe, ProgramTurnaroundRunsFromTheLastChunkReadToTheNextWrite) {
         qCDebug(lcRunSerial).noquote() << "rx 15 8C 5D 10 03";
     });
     receiver.join();
-    const double afterReadsMs = probe.ElapsedMs();
     qCDebug(lcRunSerial).noquote() << "tx 10 02 08 04 F4 10 03";
     const double endMs = probe.ElapsedMs();
     ASSERT_TRUE(QTest::qWaitFor(
