@@ -43,7 +43,7 @@ QString TModalSeam::OpenFileName(QWidget* Parent, bool* Accepted) {
         *Accepted = answer.Accepted && !answer.Text.isEmpty();
         return *Accepted ? answer.Text : QString();
     }
-    const QString name = QFileDialog::getOpenFileName(Parent);
+    QString name = QFileDialog::getOpenFileName(Parent);
     *Accepted = !name.isEmpty();
     return name;
 }
