@@ -33,7 +33,7 @@ TEST(CommsPortValue, OutOfRangeValuesAreKept) {
 class SettingsFileInspection : public ::testing::Test {
 protected:
     QString Write(const QByteArray& Bytes) {
-        const QString path = Dir.path() + "/Bootload.Ini";
+        QString path = Dir.path() + "/Bootload.Ini";
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(Bytes);

@@ -21,6 +21,7 @@ public:
     TPty() {
         Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (Master >= 0 && ::grantpt(Master) == 0 && ::unlockpt(Master) == 0) {
+            // NOLINTNEXTLINE(concurrency-mt-unsafe): the test's only thread
             SlavePath = QString::fromLocal8Bit(::ptsname(Master));
         }
     }
