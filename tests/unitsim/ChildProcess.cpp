@@ -26,6 +26,7 @@ TChildProcess::TChildProcess(const std::vector<std::string>& Arguments) {
         return;
     }
     std::vector<char*> Argv;
+    Argv.reserve(Arguments.size() + 1);
     for (const std::string& Argument : Arguments) {
         Argv.push_back(const_cast<char*>(Argument.c_str()));
     }

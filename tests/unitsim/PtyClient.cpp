@@ -166,7 +166,7 @@ bool TPtyClient::HangsUp(int TimeoutMs) {
     }
 }
 
-TRunningUnit::TRunningUnit(TUnitSimConfig Config) : Unit(Config) {
+TRunningUnit::TRunningUnit(const TUnitSimConfig& Config) : Unit(Config) {
     EXPECT_TRUE(Unit.Start()) << Unit.LastError();
     const bool Boot = Unit.Mode() == TUnitMode::Boot;
     EXPECT_TRUE(Line.Open(Unit.PortPath(), Boot ? BootRateOf(Config.ModelNumber)

@@ -52,7 +52,7 @@ private:
 
 // A unit that runs for the life of the test, with the client opened at its Modbus rate.
 struct TRunningUnit {
-    explicit TRunningUnit(TUnitSimConfig Config = {});
+    explicit TRunningUnit(const TUnitSimConfig& Config = {});
     TUnitSim Unit;
     TPtyClient Line;
 };
