@@ -17,8 +17,9 @@ TScriptedBootUnit::TScriptedBootUnit() {
     if (Master < 0 || grantpt(Master) != 0 || unlockpt(Master) != 0) {
         throw std::runtime_error("no pseudo-terminal");
     }
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): before the unit's thread starts
     Slave = QString::fromLocal8Bit(ptsname(Master));
-    SlaveKeeper = ::open(ptsname(Master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    SlaveKeeper = ::open(Slave.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios raw{};
     tcgetattr(SlaveKeeper, &raw);
     cfmakeraw(&raw);
