@@ -17,7 +17,7 @@ std::string Place(uint8_t Slave, uint16_t Register) {
     return std::to_string(Slave) + ":" + std::to_string(Register);
 }
 
-TModbusOutcome Exception(const std::vector<uint8_t>& Frame, uint8_t Code, std::string Why) {
+TModbusOutcome Exception(const std::vector<uint8_t>& Frame, uint8_t Code, const std::string& Why) {
     TModbusOutcome Outcome;
     if (Frame[0] == 0) {
         Outcome.Verdict = "broadcast, " + Why + ": ignored";

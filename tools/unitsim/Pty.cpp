@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 #include <vector>
@@ -34,7 +35,8 @@ void TFd::Reset(int Fd) {
 namespace {
 
 std::string ErrnoText(const char* What) {
-    return std::string(What) + ": " + std::strerror(errno);
+    // The category's text is safe to take on the unit's thread, strerror's is not.
+    return std::string(What) + ": " + std::generic_category().message(errno);
 }
 
 // Where the symlink at Path points, or empty when Path is no symlink.

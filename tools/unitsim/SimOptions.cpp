@@ -225,7 +225,7 @@ bool ParseSimOptions(const std::vector<std::string>& Arguments, TSimOptions& Opt
             }
             const std::string& Value = Arguments[++Index];
             if (!Found->second(Value)) {
-                Error = "bad value for " + Name + ": " + Value;
+                Error = std::string("bad value for ").append(Name).append(": ").append(Value);
                 return false;
             }
         } else {

@@ -17,6 +17,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -87,7 +88,7 @@ bool TUnitSimWorker::Start() {
     }
     WakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!WakeFd.Valid()) {
-        Error = std::string("eventfd: ") + std::strerror(errno);
+        Error = std::string("eventfd: ") + std::generic_category().message(errno);
         Pty.Close();
         return false;
     }
@@ -257,7 +258,7 @@ void TUnitSimWorker::Run() {
         }
         if (::ppoll(Watched, Count, Deadline ? &Timeout : nullptr, nullptr) < 0 && errno != EINTR) {
             std::lock_guard Guard(Lock);
-            Error = std::string("ppoll: ") + std::strerror(errno);
+            Error = std::string("ppoll: ") + std::generic_category().message(errno);
             return;
         }
         TTime Now = TClock::now();
