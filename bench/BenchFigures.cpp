@@ -198,7 +198,7 @@ int LowLatency(const QStringList& Args) {
         return 1;
     }
     QStringList lines;
-    for (const QJsonValue& value : station->value(QStringLiteral("LowLatency")).toArray()) {
+    for (const auto& value : station->value(QStringLiteral("LowLatency")).toArray()) {
         lines.append(value.toString());
     }
     // Asked for on every open; granted or refused is up to the driver (a pty has none).
@@ -213,7 +213,7 @@ int GoogleBenchmark(const QStringList& Args) {
     if (!results) {
         return 1;
     }
-    for (const QJsonValue& value : results->value(QStringLiteral("benchmarks")).toArray()) {
+    for (const auto& value : results->value(QStringLiteral("benchmarks")).toArray()) {
         const QJsonObject entry = value.toObject();
         const double bytesPerSecond = entry.value(QStringLiteral("bytes_per_second")).toDouble();
         std::printf("%s\t%.1f ns CPU per run, %.0f MB/s\n",

@@ -8,7 +8,7 @@
 
 std::vector<TReportFrame> ReportFrames(const QJsonObject& Report) {
     std::vector<TReportFrame> frames;
-    for (const QJsonValue& value : Report.value(QStringLiteral("Frames")).toArray()) {
+    for (const auto& value : Report.value(QStringLiteral("Frames")).toArray()) {
         const QJsonObject entry = value.toObject();
         TReportFrame frame;
         frame.TimeMs = entry.value(QStringLiteral("TimeMs")).toDouble();
@@ -36,7 +36,7 @@ double FrameWireMs(const TReportFrame& Frame) {
 }
 
 double StageMs(const QJsonObject& Station, const QString& Stage) {
-    for (const QJsonValue& value : Station.value(QStringLiteral("Stages")).toArray()) {
+    for (const auto& value : Station.value(QStringLiteral("Stages")).toArray()) {
         if (value.toObject().value(QStringLiteral("Stage")).toString() == Stage) {
             return value.toObject().value(QStringLiteral("Ms")).toDouble();
         }

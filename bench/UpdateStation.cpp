@@ -77,7 +77,7 @@ std::optional<TStationArgs> ParseArgs(const QStringList& Args, QString& Error) {
         return std::nullopt;
     }
     for (; next < Args.size(); ++next) {
-        const QString option = Args[next];
+        const QString& option = Args[next];
         if (option == QLatin1String("--trace-serial")) {
             parsed.TraceSerial = true;
             continue;
