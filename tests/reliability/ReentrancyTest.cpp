@@ -51,15 +51,18 @@ void ClearPendingExit() {
     QCoreApplication::exec();
 }
 
+TUnitSimConfig SecondLongRun() {
+    TUnitSimConfig config;
+    config.EraseMs = 5; // a run of a second or two
+    config.WriteMs = 2;
+    return config;
+}
+
 class TReentrancyTrial {
 public:
-    explicit TReentrancyTrial(uint32_t Seed) : Random(Seed) {
-        TUnitSimConfig config;
-        config.EraseMs = 5; // a run of a second or two
-        config.WriteMs = 2;
-        Link = std::make_unique<TLinkedUnit>(config);
-        AnswerYes = Random() % 2 == 0;
-    }
+    explicit TReentrancyTrial(uint32_t Seed)
+        : Random(Seed), Link(std::make_unique<TLinkedUnit>(SecondLongRun())),
+          AnswerYes(Random() % 2 == 0) {}
 
     void Run() {
         ASSERT_TRUE(Link->Started());
