@@ -1,0 +1,63 @@
+// "Bootload.Ini" as people write it by hand, read and written without loss.
+//
+// Reading: section and key names match without regard to case; blanks around names and
+// values are ignored; lines starting with ';' or '#' are comments; LF or CRLF line ends;
+// a leading UTF-8 byte-order mark; bytes that are not UTF-8 are tolerated (such a value
+// reads as Latin-1); a line that is none of these is skipped; of two equal keys in a
+// section, the first wins.
+//
+// Writing changes the value of one key and nothing else: every other byte of the file
+// (comments, order, blank lines, line ends) stays. A missing key is added at the end of
+// its section, a missing section at the end of the file. Writing the value the file holds
+// already leaves the file untouched. The file is replaced atomically: a temporary file
+// beside it, flushed, renamed over it, with the old file's permissions.
+//
+// Only a file that cannot be a settings file (a directory, FIFO or device, NUL bytes,
+// over 1 MiB) is refused, and it is never written.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+enum class TIniFileState {
+    Missing,    // nothing at the path: the file may be created
+    Usable,     // read; may be rewritten
+    NotAFile,   // a directory, FIFO, device or other non-regular file
+    Unreadable, // there, but cannot be opened or read (no rights, I/O error)
+    NotIni,     // NUL bytes, or over 1 MiB
+};
+
+// The file's bytes as they stand. Never blocks (a FIFO) and never reads more than a
+// settings file may hold.
+struct TIniFile {
+    TIniFileState State = TIniFileState::Missing;
+    QByteArray Bytes; // empty unless Usable
+
+    static TIniFile Read(const QString& Path);
+    bool CanBeWritten() const {
+        return State == TIniFileState::Missing || State == TIniFileState::Usable;
+    }
+};
+
+// The value of Key in Section of an INI text, blanks trimmed; nothing when absent.
+std::optional<QString> IniValue(const QByteArray& Text, QStringView Section, QStringView Key);
+
+// Every key of Section with its value, in file order, each key once (the first wins).
+QList<QPair<QString, QString>> IniSectionEntries(const QByteArray& Text, QStringView Section);
+
+// Text with Key of Section set to Value: only that value's bytes change; the key is added
+// at the end of its section (the section at the end of the text) when missing. Text itself
+// when it already holds that value.
+QByteArray IniWithValue(const QByteArray& Text, QStringView Section, QStringView Key,
+                        const QString& Value);
+
+// Sets one value in the file at Path. True when the file holds the value afterwards
+// (written, or already there). False with a reason in Error when the file cannot be a
+// settings file or the atomic replace fails; the file is then as it was.
+bool WriteIniValue(const QString& Path, QStringView Section, QStringView Key,
+                   const QString& Value, QString* Error = nullptr);
