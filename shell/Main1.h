@@ -152,6 +152,15 @@ public:
     // a run is in progress; the operator was asked, and if they agreed the run ends at
     // the next step boundary and the window closes then.
     bool QueryCloseDuringRun();
+    // Stops the run in progress by the operator's rule (also what closing the window
+    // does once agreed); nothing when no run is in progress.
+    void RequestStop();
+
+signals:
+    // The run has ended: its last log line is final and the controls are back.
+    void UpgradeEnded();
+
+public:
 
 protected:
     bool event(QEvent* Event) override;
@@ -169,5 +178,6 @@ private:
     bool IdentityComplete = false; // every identity number was found
 
     bool UpgradeRunning = false;
-    bool CloseAfterRun = false;
+    bool StopRequested = false; // the run ends at its next step boundary
+    bool CloseAfterRun = false; // and the window closes then
 };

@@ -55,6 +55,8 @@ void TMainForm::RunUpgrade(int Step) {
         Button1->setEnabled(true);
         CommsPort1->setEnabled(true);
         UpgradeRunning = false;
+        StopRequested = false;
+        emit UpgradeEnded();
         if (CloseAfterRun) {
             CloseAfterRun = false;
             close();
@@ -66,7 +68,7 @@ void TMainForm::RunUpgrade(int Step) {
     }
 
     int next = FinalUpgradeStep;
-    if (CloseAfterRun && !IsWrapUpStep(Step)) {
+    if (StopRequested && !IsWrapUpStep(Step)) {
         AddLogLine(ListBox1, StoppedLine);
     } else {
         try {
@@ -76,7 +78,7 @@ void TMainForm::RunUpgrade(int Step) {
             TModalSeam::ShowError(this, QString::fromLocal8Bit(Error.what()));
         }
     }
-    if (next == FinalUpgradeStep && CloseAfterRun) {
+    if (next == FinalUpgradeStep && StopRequested) {
         endRun(); // the window closes now rather than after one more message
         return;
     }
@@ -101,5 +103,12 @@ bool TMainForm::QueryCloseDuringRun() {
         return true; // the run ended while the question was open
     }
     CloseAfterRun = true;
+    RequestStop();
     return false;
+}
+
+void TMainForm::RequestStop() {
+    if (UpgradeRunning) {
+        StopRequested = true;
+    }
 }
