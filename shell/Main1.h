@@ -131,6 +131,9 @@ public:
     int32_t RestartUnit();
 
     // ---- Upgrade control over Modbus ----
+    // What BackupUnitSettings and RestoreUnitSettings give when the unit keeps its
+    // settings across this update: nothing was read or written.
+    static constexpr int32_t NoSettingsToCarry = 99;
     int32_t ReadUnitRegisters(uint8_t Slave, uint8_t Function, uint16_t FirstRegister,
                               uint16_t Count, uint16_t* Values);
     int32_t WriteUnitRegister(uint8_t Slave, uint8_t Function, uint16_t Register, uint16_t Value);
@@ -161,7 +164,6 @@ signals:
     void UpgradeEnded();
 
 public:
-
 protected:
     bool event(QEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;

@@ -97,7 +97,7 @@ bool CrossesSettingsVersion(uint16_t UnitVersion, uint16_t ImageVersion) {
 int32_t TMainForm::BackupUnitSettings() {
     if (UnitModelNumber != SettingsModel ||
         !CrossesSettingsVersion(UnitFirmwareVersion, FirmwareVersion)) {
-        return 99;
+        return NoSettingsToCarry;
     }
     int32_t result = ReadUnitRegisters(Block1Slave, ReadHolding, Block1Register, Block1Count,
                                        SettingsBackup[0].data());
@@ -116,12 +116,12 @@ int32_t TMainForm::BackupUnitSettings() {
 
 int32_t TMainForm::RestoreUnitSettings() {
     if (UnitModelNumber != SettingsModel) {
-        return 99;
+        return NoSettingsToCarry;
     }
     // The restarted unit needs time before it takes settings.
     Delay(RestoreWaitMs);
     if (!CrossesSettingsVersion(UnitFirmwareVersion, FirmwareVersion)) {
-        return 99;
+        return NoSettingsToCarry;
     }
     int32_t result = WriteUnitRegister(Block1Slave, WriteOne, Block1Register, SettingsBackup[0][0]);
     if (result == 1) {

@@ -53,7 +53,7 @@ int Initialise(TMainForm& Form) {
         return 0;
     }
     const int32_t backup = Form.BackupUnitSettings();
-    if (backup == 1 || backup == 99) {
+    if (backup == 1 || backup == TMainForm::NoSettingsToCarry) {
         Form.ReplaceLastLogLine(InitialisingLine + QStringLiteral("Done (1)"));
         return 0;
     }
@@ -145,8 +145,14 @@ int ReportRestart(TMainForm& Form) {
 int Finalise(TMainForm& Form) {
     Append(Form, FinalisingLine);
     ReopenForModbus(Form);
-    Form.RestoreUnitSettings();
-    Form.ReplaceLastLogLine(FinalisingLine + QStringLiteral("Done"));
+    // A write-back that failed part-way leaves the unit with settings the operator must
+    // check; the commit value has gone out all the same.
+    const int32_t restored = Form.RestoreUnitSettings();
+    if (restored == 1 || restored == TMainForm::NoSettingsToCarry) {
+        Form.ReplaceLastLogLine(FinalisingLine + QStringLiteral("Done"));
+    } else {
+        Form.ReplaceLastLogLine(FinalisingLine + QStringLiteral("Error (Settings Not Restored)"));
+    }
     return FinalUpgradeStep;
 }
 

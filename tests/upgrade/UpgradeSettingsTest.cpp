@@ -88,11 +88,32 @@ TEST_F(UpgradeSettings, UnitAt110NeedsNothingReadOrWritten) {
     const QStringList lines = Harness->LogLines();
     ASSERT_EQ(lines.size(), 9);
     EXPECT_EQ(lines[0], "Initialising Upgrade.....Done (1)");
+    EXPECT_EQ(lines[8], "Finalising Upgrade.....Done"); // nothing to restore is no failure
     const std::vector<TModbusRequest> requests = ModbusRequests(Unit->Report());
     ASSERT_EQ(requests.size(), 2u); // the identity read and the switch
     EXPECT_TRUE(Is(requests[0], 19, 3, 20, 2));
     EXPECT_TRUE(Is(requests[1], 19, 103, 29, 5183));
     EXPECT_EQ(Unit->Report().Commits, 0u);
+}
+
+// The first write-back fails on both tries (the 6th and 7th Modbus replies, after the
+// identity, the three backup reads and the switch, arrive cut short, so both time out):
+// the chain of writes ends, the commit value still goes out, and the last line says the
+// settings did not go back.
+TEST_F(UpgradeSettings, FailedWriteBackIsReportedAndStillCommitted) {
+    TUnitSimConfig config;
+    config.Drops = {{{TReplyPick::TKind::Modbus, 6}, 3}, {{TReplyPick::TKind::Modbus, 7}, 3}};
+    Connect(105, config);
+    ASSERT_TRUE(Harness->RunUpdate(RunBoundMs));
+    const QStringList lines = Harness->LogLines();
+    ASSERT_EQ(lines.size(), 9);
+    EXPECT_EQ(lines[8], "Finalising Upgrade.....Error (Settings Not Restored)");
+    const std::vector<TModbusRequest> requests = ModbusRequests(Unit->Report());
+    ASSERT_EQ(requests.size(), 5u + 2u + 1u);
+    EXPECT_TRUE(Is(requests[5], 17, 103, 24, 17024));
+    EXPECT_TRUE(Is(requests[6], 17, 103, 24, 17024));
+    EXPECT_TRUE(Is(requests[7], 19, 103, 29, 3962));
+    EXPECT_EQ(Unit->Report().Commits, 1u);
 }
 
 // The backup fails when its last block cannot be read (bad CRC on both tries): the run
