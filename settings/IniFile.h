@@ -7,10 +7,16 @@
 // section, the first wins.
 //
 // Writing changes the value of one key and nothing else: every other byte of the file
-// (comments, order, blank lines, line ends) stays. A missing key is added at the end of
-// its section, a missing section at the end of the file. Writing the value the file holds
-// already leaves the file untouched. The file is replaced atomically: a temporary file
-// beside it, flushed, renamed over it, with the old file's permissions.
+// (comments, order, blank lines, line ends) stays. A missing key is added as a line of its
+// own right after the last line of its section that is neither blank nor a comment (the
+// blank lines and comments that lead into the next section stay with that section); a
+// missing section is added at the end of the file, after a blank line. An added line takes
+// the file's line end (that of its first line; LF in a file without one), and a file that
+// does not end with a line end gets one first. Of a section that appears twice, the first
+// one grows. Writing the value the file holds already leaves the file untouched, not even
+// rewritten. The file is replaced atomically: a temporary file beside it, written, flushed
+// to the disk, given the old file's owner and permissions, renamed over it. A path that is a
+// symbolic link is written through: its target is replaced and the link stays.
 //
 // Only a file that cannot be a settings file (a directory, FIFO or device, NUL bytes,
 // over 1 MiB) is refused, and it is never written.
@@ -23,6 +29,9 @@
 #include <QStringView>
 
 #include <optional>
+
+// The longest settings file: a file of more bytes is not one.
+constexpr qsizetype MaxIniFileSize = 1024 * 1024;
 
 enum class TIniFileState {
     Missing,    // nothing at the path: the file may be created
@@ -50,14 +59,20 @@ std::optional<QString> IniValue(const QByteArray& Text, QStringView Section, QSt
 // Every key of Section with its value, in file order, each key once (the first wins).
 QList<QPair<QString, QString>> IniSectionEntries(const QByteArray& Text, QStringView Section);
 
+// Whether the names and the value can be written so that they read back as they are: each
+// on one line, the section name without ']', the key not empty, without '=' and not
+// starting like a comment or a section header. Blanks around them are not kept.
+bool IniCanHold(QStringView Section, QStringView Key, QStringView Value);
+
 // Text with Key of Section set to Value: only that value's bytes change; the key is added
 // at the end of its section (the section at the end of the text) when missing. Text itself
-// when it already holds that value.
+// when it already holds that value, or when IniCanHold refuses the names or the value.
 QByteArray IniWithValue(const QByteArray& Text, QStringView Section, QStringView Key,
                         const QString& Value);
 
 // Sets one value in the file at Path. True when the file holds the value afterwards
 // (written, or already there). False with a reason in Error when the file cannot be a
-// settings file or the atomic replace fails; the file is then as it was.
-bool WriteIniValue(const QString& Path, QStringView Section, QStringView Key,
-                   const QString& Value, QString* Error = nullptr);
+// settings file, IniCanHold refuses the names or the value, or the atomic replace fails;
+// the file is then as it was and no temporary file is left. A missing file is created.
+bool WriteIniValue(const QString& Path, QStringView Section, QStringView Key, const QString& Value,
+                   QString* Error = nullptr);

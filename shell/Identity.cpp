@@ -3,7 +3,7 @@
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
 #include "shell/ProductTable.h"
-#include "shell/RegularFile.h"
+#include "settings/RegularFile.h"
 
 #include <QAction>
 #include <QDirIterator>

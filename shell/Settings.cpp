@@ -6,7 +6,7 @@
 
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
-#include "shell/RegularFile.h"
+#include "settings/RegularFile.h"
 
 #include <QByteArray>
 #include <QSettings>
