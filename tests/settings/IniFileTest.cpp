@@ -172,7 +172,7 @@ bool RunningAsRoot() {
 // What cannot be a settings file is refused, promptly, and never written.
 TEST_F(IniFile, WhatCannotBeASettingsFileIsRefusedAndNeverWritten) {
     const QByteArray withNul = QByteArray("[Options]\nComms_Port=2\n").append('\0');
-    const QByteArray tooLong = "[Options]\nComms_Port=2\n;" + QByteArray(MaxIniFileSize, 'x');
+    const QByteArray tooLong = "[Options]\nComms_Port=2\n;" + QByteArray(1024 * 1024, 'x');
     for (const QByteArray& bytes : {withNul, tooLong}) {
         Write(bytes);
         EXPECT_EQ(TIniFile::Read(Path()).State, TIniFileState::NotIni);
@@ -208,7 +208,7 @@ TEST_F(IniFile, WhatCannotBeASettingsFileIsRefusedAndNeverWritten) {
 // is read and written as any other.
 TEST_F(IniFile, SizeLimitIsExactlyOneMebibyte) {
     const QByteArray head = "[Options]\nComms_Port=3\nLong=";
-    const QByteArray atLimit = head + QByteArray(MaxIniFileSize - head.size(), 'x');
+    const QByteArray atLimit = head + QByteArray(1024 * 1024 - head.size(), 'x');
     Write(atLimit);
     const TIniFile file = TIniFile::Read(Path());
     ASSERT_EQ(file.State, TIniFileState::Usable);
