@@ -9,6 +9,7 @@
 #include <QEvent>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <future>
 #include <thread>
@@ -53,6 +54,10 @@ public:
     bool Begin();
     // Wakes the thread and waits for it at most TimeOutMs; true when it has ended.
     bool Stop(int TimeOutMs);
+    // True once the thread has ended, by itself (a hang-up, a read error) or by Stop.
+    bool HasEnded() const {
+        return EndedSignal.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }
 
 private:
     void Run();

@@ -321,9 +321,12 @@ TEST(SerialTransfer, AMegabyteInRandomWritesArrivesCompleteAndInOrder) {
 TEST(SerialLine, AHangUpMidStreamEndsTheThreadQuietly) {
     auto Port = std::make_unique<TOpenPort>();
     ASSERT_TRUE(Port->Comms.Open());
+    ASSERT_TRUE(TKestCommsTestAccess::RxThreadRunning(Port->Comms));
     ASSERT_TRUE(Port->Pty.Write(QByteArray(3000, 'a')));
     Port->Pty.HangUp();
-    QTest::qWait(100);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !TKestCommsTestAccess::RxThreadRunning(Port->Comms); }, 5000))
+        << "the receive thread still runs on a hung-up line";
     EXPECT_TRUE(Port->Comms.IsOpen());
     // A transaction on the dead line fails to write and times out.
     const uint8_t Frame[] = {0x13, 0x03};
