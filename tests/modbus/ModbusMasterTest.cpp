@@ -175,6 +175,25 @@ TEST_F(ModbusMasterTest, WriteRegistersWithMoreThanTwentySendsNothing) {
     EXPECT_EQ(Responder->Received.size(), 49);
 }
 
+TEST_F(ModbusMasterTest, RepliesOneByteShortEndInTheTimeOutAndExceptionsToWritesGiveTwo) {
+    // Each short reply is in the buffer before the time-out ends the wait.
+    Answer(8, {Hex("13 06 00 10 00 05 aa")}); // a write reply is 8 bytes
+    EXPECT_EQ(WriteRegister(Port, 19, 6, 16, 5, 3), 0);
+    EXPECT_EQ(Port->RxWritePosValue(), 7);
+    Responder->Received.clear();
+    Answer(8, {Hex("13 86 02 aa")}); // an exception reply is 5 bytes
+    EXPECT_EQ(WriteRegister(Port, 19, 6, 16, 5, 3), 0);
+    EXPECT_EQ(Port->RxWritePosValue(), 4);
+
+    Responder->Received.clear();
+    Answer(8, {WithCrc(Hex("13 86 02"))});
+    EXPECT_EQ(WriteRegister(Port, 19, 6, 16, 5, 20), 2);
+    Responder->Received.clear();
+    const uint16_t Values[2] = {1, 2};
+    Answer(13, {WithCrc(Hex("14 e8 04"))});
+    EXPECT_EQ(WriteRegisters(Port, 20, 104, 5, 2, Values, 20), 2);
+}
+
 TEST_F(ModbusMasterTest, BroadcastToSlaveZeroEndsInTheTimeOut) {
     Answer(8, {Hex("00 06 00 10 00 05 00 00")}); // nothing can match a zero start byte
     QElapsedTimer Clock;
