@@ -46,7 +46,7 @@ bool TKestComms::Open() {
         throw ECommsError("Already have a Comm File Open");
     }
     const unsigned PortNumber = static_cast<unsigned>(CommPort) + 1;
-    LastDevicePath = PortDevicePath(PortNumber, PortMapFile);
+    LastDevicePath = NamedDevice.isEmpty() ? PortDevicePath(PortNumber, PortMapFile) : NamedDevice;
     switch (Device->Open(LastDevicePath)) {
     case TSerialDevice::TOpenResult::NotATty:
         throw ECommsError("File Handle is not a Comm Handle.");

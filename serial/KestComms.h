@@ -62,6 +62,8 @@ public:
     // (COM3=/dev/ttyUSB0). Empty: "Bootload.Ini" in the current directory.
     // Without a key for the port, COMn is /dev/ttyS<n-1>.
     QString PortMapFile;
+    // When not empty, the device Open uses instead of CommPort's (a port named by its path).
+    QString NamedDevice;
 
     // Opens the port and starts the receive thread. False when the device cannot be
     // opened (absent, no rights, held by another program). Raises ECommsError

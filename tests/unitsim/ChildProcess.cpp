@@ -18,11 +18,35 @@ int MsLeft(TClock::time_point Deadline) {
     return static_cast<int>(std::max<int64_t>(0, Left.count()));
 }
 
+// Appends what Fd gives until its end or the deadline; false at the deadline.
+bool ReadToEnd(int Fd, std::string& Text, TClock::time_point Deadline) {
+    while (Fd >= 0) {
+        pollfd Watched{Fd, POLLIN, 0};
+        if (::poll(&Watched, 1, MsLeft(Deadline)) <= 0) {
+            return false;
+        }
+        char Buffer[4096];
+        const ssize_t Got = ::read(Fd, Buffer, sizeof Buffer);
+        if (Got <= 0) {
+            return true;
+        }
+        Text.append(Buffer, static_cast<size_t>(Got));
+    }
+    return true;
+}
+
 } // namespace
 
-TChildProcess::TChildProcess(const std::vector<std::string>& Arguments) {
+TChildProcess::TChildProcess(const std::vector<std::string>& Arguments,
+                             const std::string& WorkingDirectory) {
     int Pipe[2];
+    int ErrorPipe[2];
     if (::pipe2(Pipe, O_CLOEXEC) != 0) {
+        return;
+    }
+    if (::pipe2(ErrorPipe, O_CLOEXEC) != 0) {
+        ::close(Pipe[0]);
+        ::close(Pipe[1]);
         return;
     }
     std::vector<char*> Argv;
@@ -34,11 +58,17 @@ TChildProcess::TChildProcess(const std::vector<std::string>& Arguments) {
     Pid = ::fork();
     if (Pid == 0) {
         ::dup2(Pipe[1], STDOUT_FILENO);
+        ::dup2(ErrorPipe[1], STDERR_FILENO);
+        if (!WorkingDirectory.empty() && ::chdir(WorkingDirectory.c_str()) != 0) {
+            ::_exit(126);
+        }
         ::execv(Argv[0], Argv.data());
         ::_exit(127);
     }
     ::close(Pipe[1]);
+    ::close(ErrorPipe[1]);
     Output = Pipe[0];
+    Errors = ErrorPipe[0];
     if (Pid > 0) {
         PidFd = static_cast<int>(::syscall(SYS_pidfd_open, Pid, 0));
     }
@@ -55,6 +85,22 @@ TChildProcess::~TChildProcess() {
     if (Output >= 0) {
         ::close(Output);
     }
+    if (Errors >= 0) {
+        ::close(Errors);
+    }
+}
+
+std::string TChildProcess::ReadRest(int TimeoutMs) {
+    std::string Text = std::move(Pending);
+    Pending.clear();
+    ReadToEnd(Output, Text, TClock::now() + std::chrono::milliseconds(TimeoutMs));
+    return Text;
+}
+
+std::string TChildProcess::ReadErrors(int TimeoutMs) {
+    std::string Text;
+    ReadToEnd(Errors, Text, TClock::now() + std::chrono::milliseconds(TimeoutMs));
+    return Text;
 }
 
 std::string TChildProcess::ReadLine(int TimeoutMs) {

@@ -1,0 +1,61 @@
+#include "tests/cli/CliTestSupport.h"
+
+#include "shell/ProductTable.h"
+
+#include <QFile>
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+TCliStation::TCliStation(const TUnitSimConfig& Config)
+    : SimUnit(std::make_unique<TUnitSim>(Config)) {
+    EXPECT_TRUE(WorkDir.isValid());
+    EXPECT_TRUE(SimUnit->Start()) << SimUnit->LastError();
+    EXPECT_TRUE(SimUnit->WritePortMap(Dir(), 3));
+}
+
+std::unique_ptr<TChildProcess> TCliStation::Start(const std::vector<std::string>& Arguments) const {
+    std::vector<std::string> line{BOOTLOAD_CLI_PROGRAM};
+    line.insert(line.end(), Arguments.begin(), Arguments.end());
+    return std::make_unique<TChildProcess>(line, Dir());
+}
+
+TCliResult TCliStation::Run(const std::vector<std::string>& Arguments) const {
+    return Collect(*Start(Arguments));
+}
+
+TCliResult Collect(TChildProcess& Program) {
+    TCliResult result;
+    std::istringstream output(Program.ReadRest(CliBoundMs));
+    for (std::string line; std::getline(output, line);) {
+        result.Lines.push_back(line);
+    }
+    result.Status = Program.Wait(CliBoundMs);
+    result.Errors = Program.ReadErrors(5000);
+    return result;
+}
+
+QJsonObject ReadJsonFile(const std::string& Path) {
+    QFile file(QString::fromStdString(Path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        ADD_FAILURE() << "no report at " << Path;
+        return {};
+    }
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    return document.object();
+}
+
+std::vector<uint8_t> BuildImage() {
+    QFile file(QStringLiteral(BOOTLOAD_FIRMWARE_IMAGE));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    return {bytes.begin(), bytes.end()};
+}
+
+uint32_t BuildLastProgramAddress() {
+    return ProgramLimitFor(BOOTLOAD_PROC_NUM).value_or(0);
+}
