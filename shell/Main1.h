@@ -152,11 +152,14 @@ public:
     void PostUpgradeStep(int Step);
     bool RunInProgress() const { return UpgradeRunning; }
     // Asked before the window closes or Exit ends the program. True: go ahead now. False:
-    // a run is in progress; the operator was asked, and if they agreed the run ends at
-    // the next step boundary and the window closes then.
+    // a run is in progress; the operator was asked, and if they agreed the run is stopped
+    // (RequestStop) and the window closes when it has ended.
     bool QueryCloseDuringRun();
     // Stops the run in progress by the operator's rule (also what closing the window
-    // does once agreed); nothing when no run is in progress.
+    // does once agreed); nothing when no run is in progress. Before the erase the run ends
+    // at the next step boundary with "Update stopped by the operator.", a unit already
+    // switched into its bootloader being told to leave boot mode and restart first; once
+    // the erase has begun the update runs to its end. UpgradeEnded follows either way.
     void RequestStop();
 
 signals:
@@ -180,6 +183,8 @@ private:
     bool IdentityComplete = false; // every identity number was found
 
     bool UpgradeRunning = false;
-    bool StopRequested = false; // the run ends at its next step boundary
+    bool StopRequested = false; // the run ends by the stop rule (RequestStop)
     bool CloseAfterRun = false; // and the window closes then
+    bool UnitSwitched = false;  // this run has begun to switch the unit into boot mode
+    bool EraseBegun = false;    // this run has begun to erase the unit's program memory
 };

@@ -1,6 +1,11 @@
 // The upgrade as a chain of step messages the window posts to itself: Start posts the
 // first, each step posts the next as its last action, the final step gives the controls
 // back. Exactly one step message is pending while a run is in progress.
+//
+// A stop (RequestStop) never leaves the unit without a program by the operator's choice:
+// once the erase has begun the update runs to its end; before it, the run ends at the next
+// step boundary, and a unit already switched into its bootloader is still told to leave
+// boot mode and restart.
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
 #include "upgrade/UpgradeSteps.h"
@@ -16,6 +21,16 @@ namespace {
 const QString StoppedLine = QStringLiteral("Update stopped by the operator.");
 const QString CloseQuestion =
     QStringLiteral("An update is in progress. Stop it and close the program?");
+const QString FinishesFirst =
+    QStringLiteral("The update will finish first; this takes a few seconds.");
+
+// The step that switches the unit into its bootloader, and the first one that changes
+// its program memory.
+constexpr int SwitchStep = 0;
+constexpr int EraseStep = 2;
+// Leaving boot mode: where a run stopped after the switch goes on.
+constexpr int LeaveBootModeStep = 4;
+constexpr int FinaliseStep = 21;
 } // namespace
 
 void TMainForm::Button6Click() {
@@ -56,6 +71,8 @@ void TMainForm::RunUpgrade(int Step) {
         CommsPort1->setEnabled(true);
         UpgradeRunning = false;
         StopRequested = false;
+        UnitSwitched = false;
+        EraseBegun = false;
         emit UpgradeEnded();
         if (CloseAfterRun) {
             CloseAfterRun = false;
@@ -67,15 +84,29 @@ void TMainForm::RunUpgrade(int Step) {
         return;
     }
 
+    if (Step == FirstUpgradeStep) {
+        UnitSwitched = false;
+        EraseBegun = false;
+    }
     int next = FinalUpgradeStep;
-    if (StopRequested && !IsWrapUpStep(Step)) {
+    if (StopRequested && !EraseBegun && !IsWrapUpStep(Step)) {
         AddLogLine(ListBox1, StoppedLine);
+        if (UnitSwitched) {
+            next = LeaveBootModeStep;
+        }
     } else {
+        UnitSwitched = UnitSwitched || Step == SwitchStep;
+        EraseBegun = EraseBegun || Step == EraseStep;
         try {
             next = RunUpgradeStage(*this, Step);
         } catch (const std::exception& Error) {
             // The run ends here; the operator reads why and can start again.
             TModalSeam::ShowError(this, QString::fromLocal8Bit(Error.what()));
+        }
+        // Stopped before the erase: the unit kept its program and its settings, so there
+        // is nothing to put back once it has restarted.
+        if (next == FinaliseStep && StopRequested && !EraseBegun) {
+            next = FinalUpgradeStep;
         }
     }
     if (next == FinalUpgradeStep && StopRequested) {
@@ -94,8 +125,11 @@ bool TMainForm::QueryCloseDuringRun() {
     if (CloseAfterRun) {
         return false; // already agreed: the window closes when the run has ended
     }
+    // Once the erase has begun the update is finished before the window closes.
+    const QString question =
+        EraseBegun ? CloseQuestion + QStringLiteral("\n\n") + FinishesFirst : CloseQuestion;
     const int answer = TModalSeam::MessageBox(this, QMessageBox::Question, ApplicationTitle(),
-                                              CloseQuestion, QMessageBox::Yes | QMessageBox::No);
+                                              question, QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes) {
         return false;
     }

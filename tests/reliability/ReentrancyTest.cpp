@@ -3,7 +3,9 @@
 // operator has thought about it for a while (the run goes on underneath the question, as
 // it does under a real message box). Nothing may crash, the port is never found closed
 // while the run is in progress, an answer No lets the update complete, and an answer Yes
-// ends it at a step boundary and then closes the window.
+// stops it (before the erase at a step boundary, a switched unit still leaving boot mode
+// and restarting; once the erase has begun, only after the update) and then closes the
+// window.
 #include "ReliabilitySupport.h"
 
 #include "serial/KestComms.h"
@@ -155,14 +157,24 @@ private:
         EXPECT_FALSE(form.RunInProgress());
         const QStringList lines = Link->Harness().LogLines();
         ASSERT_FALSE(lines.isEmpty());
-        if (lines.last() == StoppedLine) {
+        const int stoppedAt = static_cast<int>(lines.indexOf(StoppedLine));
+        if (stoppedAt >= 0) {
             // Stopped at a step boundary: every stage before it finished.
             EXPECT_TRUE(AgreedDuringRun);
-            EXPECT_EQ(lines.mid(0, lines.size() - 1),
-                      CompleteRunLog().mid(0, static_cast<int>(lines.size()) - 1));
-            EXPECT_LE(lines.size(), 6) << "the wrap-up steps are never stopped";
+            EXPECT_EQ(lines.mid(0, stoppedAt), CompleteRunLog().mid(0, stoppedAt));
+            EXPECT_LE(stoppedAt, 4) << "a run whose erase had begun was stopped";
             const TUnitSimReport report = Link->Unit().Report();
-            EXPECT_TRUE(BootRequests(report, 0x05).empty());
+            EXPECT_TRUE(BootRequests(report, 0x03).empty());
+            if (stoppedAt >= 2) {
+                // The unit had been switched: it leaves boot mode and restarts.
+                EXPECT_EQ(lines.mid(stoppedAt + 1),
+                          (QStringList{QStringLiteral("Disabling Boot Mode......Done"),
+                                       QStringLiteral("Restarting Unit......Done")}));
+                EXPECT_EQ(report.Mode, TUnitMode::Running);
+            } else {
+                EXPECT_EQ(lines.size(), stoppedAt + 1);
+                EXPECT_TRUE(BootRequests(report, 0x05).empty());
+            }
         } else {
             EXPECT_EQ(lines, CompleteRunLog());
             EXPECT_TRUE(Link->FlashHoldsImage());

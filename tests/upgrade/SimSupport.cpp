@@ -1,5 +1,6 @@
 #include "SimSupport.h"
 
+#include "shell/Main1.h"
 #include "upgrade/BootFrame.h"
 
 #include <gtest/gtest.h>
@@ -97,4 +98,11 @@ double BootWireSeconds(const TUnitSimReport& Report, uint8_t Command) {
         }
     }
     return seconds;
+}
+
+void ExpectFlashHoldsImage(const TUnitSimReport& Report, const TMainForm& Form) {
+    ASSERT_EQ(Report.Flash.size(), 0x10000u);
+    for (uint32_t a = 0x0800; a <= Form.LastProgramAddress; ++a) {
+        ASSERT_EQ(Report.Flash[a], Form.ImageBuffer[a]) << "at 0x" << std::hex << a;
+    }
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+class TMainForm;
+
 // A started unit; the test fails at once when it cannot start.
 std::unique_ptr<TUnitSim> StartUnit(const TUnitSimConfig& Config);
 
@@ -39,3 +41,6 @@ std::vector<TModbusRequest> ModbusRequests(const TUnitSimReport& Report);
 // of every frame, or of the bootloader frames of one command.
 double WireSeconds(const TUnitSimReport& Report);
 double BootWireSeconds(const TUnitSimReport& Report, uint8_t Command);
+
+// The unit's flash holds the window's image over the whole program range.
+void ExpectFlashHoldsImage(const TUnitSimReport& Report, const TMainForm& Form);

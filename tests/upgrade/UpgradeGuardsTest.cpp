@@ -38,7 +38,9 @@ protected:
     std::unique_ptr<TFormHarness> Harness;
 };
 
-TEST_F(UpgradeGuards, ClosingDuringARunAsksAndStopsAtTheNextStep) {
+// Once the erase has begun, a stop lets the update finish: the unit is never left without
+// a program by the operator's choice. The question says so.
+TEST_F(UpgradeGuards, ClosingDuringTheEraseFinishesTheUpdateFirst) {
     Connect();
     Harness->AnswerQuestionsWith(QMessageBox::Yes);
     bool closedAtOnce = true;
@@ -54,17 +56,45 @@ TEST_F(UpgradeGuards, ClosingDuringARunAsksAndStopsAtTheNextStep) {
     EXPECT_FALSE(closedAtOnce);
     EXPECT_TRUE(visibleAfter);
     EXPECT_TRUE(portOpenAfter);
-    EXPECT_EQ(Questions(), 1);
+    ASSERT_EQ(Questions(), 1);
+    EXPECT_EQ(Harness->Modals().back().Text,
+              "An update is in progress. Stop it and close the program?\n\n"
+              "The update will finish first; this takes a few seconds.");
 
     const QStringList lines = Harness->LogLines();
-    ASSERT_EQ(lines.size(), 6);
-    EXPECT_EQ(lines[4], "Erasing Program Memory......100%");
-    EXPECT_EQ(lines[5], "Update stopped by the operator.");
+    ASSERT_EQ(lines.size(), 9);
+    EXPECT_EQ(lines[8], "Finalising Upgrade.....Done");
     EXPECT_FALSE(Form().RunInProgress());
     EXPECT_EQ(Form().Comms, nullptr); // released by the close, after the run
     const TUnitSimReport report = Unit->Report();
-    EXPECT_EQ(BootRequests(report, 0x03).size(), 92u);
+    ExpectFlashHoldsImage(report, Form());
+    EXPECT_EQ(report.Restarts, 1u);
+    EXPECT_EQ(report.Mode, TUnitMode::Running);
+}
+
+// A stop after the switch but before the erase ends the run there; the unit, whose program
+// is untouched, is told to leave boot mode and restart. Nothing is restored.
+TEST_F(UpgradeGuards, StopBeforeTheEraseLeavesBootModeAndRestarts) {
+    Connect();
+    int ended = 0;
+    QObject::connect(&Form(), &TMainForm::UpgradeEnded, [&] { ++ended; });
+    Harness->WhenLineAppears("Retrieving Model Number......", [&] { Form().RequestStop(); });
+    ASSERT_TRUE(Harness->RunUpdate(RunBoundMs));
+    EXPECT_EQ(ended, 1);
+    const QStringList lines = Harness->LogLines();
+    ASSERT_EQ(lines.size(), 7);
+    EXPECT_EQ(lines[3], "Retrieving Model Number......OK");
+    EXPECT_EQ(lines.mid(4),
+              (QStringList{"Update stopped by the operator.", "Disabling Boot Mode......Done",
+                           "Restarting Unit......Done"}));
+    EXPECT_TRUE(Form().isVisible());
+    EXPECT_TRUE(Harness->Modals().empty());
+    const TUnitSimReport report = Unit->Report();
+    EXPECT_TRUE(BootRequests(report, 0x03).empty());
     EXPECT_TRUE(BootRequests(report, 0x02).empty());
+    EXPECT_EQ(BootRequests(report, 0x05).size(), 1u);
+    EXPECT_EQ(report.Restarts, 1u);
+    EXPECT_EQ(report.Mode, TUnitMode::Running);
 }
 
 TEST_F(UpgradeGuards, AnsweringNoLetsTheRunFinish) {

@@ -27,13 +27,6 @@ const QStringList CompleteRun = {"Initialising Upgrade.....Done (1)",
 
 constexpr int RunBoundMs = 60000;
 
-void ExpectFlashHoldsImage(const TUnitSimReport& Report, const TMainForm& Form) {
-    ASSERT_EQ(Report.Flash.size(), 0x10000u);
-    for (uint32_t a = 0x0800; a <= Form.LastProgramAddress; ++a) {
-        ASSERT_EQ(Report.Flash[a], Form.ImageBuffer[a]) << "at 0x" << std::hex << a;
-    }
-}
-
 void ExpectControlsBack(TMainForm& Form) {
     EXPECT_TRUE(Form.Button6->isEnabled());
     EXPECT_TRUE(Form.Button1->isEnabled());
