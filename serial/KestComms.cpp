@@ -115,10 +115,11 @@ void TKestComms::StopRxThread() {
         return;
     }
     if (!RxThread->Stop(RxThreadStopMs)) {
-        // It can no longer post (it checks its stop flag first) and reads its own
-        // duplicate of the port; leave it to end by itself rather than wait without limit.
+        // Stop has cut it off from this component, and it reads its own duplicate of the
+        // port: leave it to end by itself (its object is leaked, as it still uses it)
+        // rather than wait without limit.
         qCDebug(lcSerial).noquote() << "the receive thread of" << LastDevicePath
-                                    << "did not end within" << RxThreadStopMs << "ms";
+                                    << "is leaked: it did not end within" << RxThreadStopMs << "ms";
         (void)RxThread.release();
         return;
     }

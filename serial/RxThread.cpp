@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include <fcntl.h>
+#include <new>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <system_error>
@@ -19,8 +20,22 @@ QString ErrorText(int Code) {
 
 } // namespace
 
+bool TRxTarget::Post(std::unique_ptr<QEvent> Event) {
+    const std::lock_guard<std::mutex> Guard(Lock);
+    if (Component == nullptr) {
+        return false;
+    }
+    QCoreApplication::postEvent(Component, Event.release());
+    return true;
+}
+
+void TRxTarget::CutOff() {
+    const std::lock_guard<std::mutex> Guard(Lock);
+    Component = nullptr;
+}
+
 TRxThread::TRxThread(int Port, QObject* PostTarget, uint64_t SessionNumber)
-    : PortHandle(Port), Target(PostTarget), Session(SessionNumber) {}
+    : PortHandle(Port), Target(std::make_shared<TRxTarget>(PostTarget)), Session(SessionNumber) {}
 
 TRxThread::~TRxThread() {
     if (Thread.joinable()) {
@@ -74,6 +89,9 @@ bool TRxThread::Stop(int TimeOutMs) {
         return true;
     }
     if (EndedSignal.wait_for(std::chrono::milliseconds(TimeOutMs)) != std::future_status::ready) {
+        Target->CutOff();
+        qCDebug(lcSerial).noquote() << "the receive thread did not end within" << TimeOutMs
+                                    << "ms: left running (leaked), cut off from the component";
         return false;
     }
     Thread.join();
@@ -81,6 +99,18 @@ bool TRxThread::Stop(int TimeOutMs) {
 }
 
 void TRxThread::Run() {
+    try {
+        Receive();
+    } catch (const std::bad_alloc&) {
+        // Out of memory ends the thread as a hang-up does: later transactions time out.
+        try {
+            qCDebug(lcSerial).noquote() << "receive thread ends: out of memory";
+        } catch (const std::bad_alloc&) {
+        }
+    }
+}
+
+void TRxThread::Receive() {
     QByteArray Buffer(ReadSize, Qt::Uninitialized);
     pollfd Waits[2] = {{ReadHandle, POLLIN, 0}, {WakeHandle, POLLIN, 0}};
     while (!Stopping.load()) {
@@ -133,8 +163,10 @@ bool TRxThread::PostChunk(const char* Bytes, int Length) {
     qCDebug(lcSerial).noquote() << "rx"
                                 << HexBytes(reinterpret_cast<const uint8_t*>(Bytes),
                                             static_cast<size_t>(Length));
-    auto* Chunk = new TRxChunkEvent(QByteArray(Bytes, Length), Session);
+    if (const TChunkHook Hook = ChunkHook.load()) {
+        Hook();
+    }
+    auto Chunk = std::make_unique<TRxChunkEvent>(QByteArray(Bytes, Length), Session);
     TRxChunkEvent::Publish();
-    QCoreApplication::postEvent(Target, Chunk);
-    return true;
+    return Target->Post(std::move(Chunk));
 }

@@ -1,8 +1,8 @@
 // TRxThread: the receive thread of an open port. It waits in poll() on the port and on a
 // wake-up descriptor, reads whatever arrives (up to 16384 bytes at a time) and posts
-// each chunk at once to the component as a TRxChunkEvent, in the order read. A hang-up
-// or read error of the port ends it quietly; Stop ends it on request. It needs no event
-// loop of its own, so it is a plain thread.
+// each chunk at once to the component as a TRxChunkEvent, in the order read. A hang-up,
+// a read error of the port or a failed allocation ends it quietly; Stop ends it on
+// request. It needs no event loop of its own, so it is a plain thread.
 #pragma once
 
 #include <QByteArray>
@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdint>
 #include <future>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 class QObject;
@@ -38,12 +40,28 @@ private:
     inline static std::atomic<uint64_t> Published{0};
 };
 
+// The component a receive thread posts to, shared between the two. Once cut off, the
+// thread can no longer reach the component: a post in progress finishes first (under the
+// lock), every later one is dropped.
+class TRxTarget {
+public:
+    explicit TRxTarget(QObject* Component) : Component(Component) {}
+    // Posts Event to the component; false (and the event deleted) once cut off.
+    bool Post(std::unique_ptr<QEvent> Event);
+    void CutOff();
+
+private:
+    std::mutex Lock;
+    QObject* Component;
+};
+
 class TRxThread {
 public:
     static constexpr int ReadSize = 16384;
 
     // The thread reads its own duplicate of PortHandle, so the port can be closed even
-    // if the thread failed to end; Target must stay alive until Stop has returned true.
+    // if the thread failed to end. Target must stay alive until Stop has returned, either
+    // way: a Stop that gives up cuts the thread off from it first.
     TRxThread(int PortHandle, QObject* Target, uint64_t Session);
     // Only once the thread has ended (Stop returned true) or was never started.
     ~TRxThread();
@@ -52,19 +70,29 @@ public:
 
     // Makes the descriptors and starts the thread; false when any of that fails.
     bool Begin();
-    // Wakes the thread and waits for it at most TimeOutMs; true when it has ended.
+    // Wakes the thread and waits for it at most TimeOutMs; true when it has ended. False:
+    // the thread is still running but can no longer post to Target (the object must then
+    // be leaked, not deleted: the thread still uses it).
     bool Stop(int TimeOutMs);
     // True once the thread has ended, by itself (a hang-up, a read error) or by Stop.
     bool HasEnded() const {
         return EndedSignal.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }
 
+    // Tests only: called by the thread where it allocates a chunk's event; it may throw
+    // std::bad_alloc or hold the thread there. Null: nothing is called.
+    using TChunkHook = void (*)();
+    static void SetChunkHook(TChunkHook Hook) { ChunkHook.store(Hook); }
+
 private:
     void Run();
+    void Receive();
     bool PostChunk(const char* Bytes, int Length);
 
+    inline static std::atomic<TChunkHook> ChunkHook{nullptr};
+
     const int PortHandle;
-    QObject* const Target;
+    const std::shared_ptr<TRxTarget> Target;
     const uint64_t Session;
     int ReadHandle = -1;
     int WakeHandle = -1;

@@ -1,0 +1,157 @@
+// The receive thread at the edges of its life: a thread that Close gave up waiting for
+// must not reach its component any more, and running out of memory ends the thread as a
+// hang-up does instead of ending the program. A pipe stands in for the port; the thread's
+// chunk hook holds it or fails its allocation where it makes a chunk.
+#include "serial/RxThread.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QObject>
+#include <QStringList>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+#include <new>
+#include <unistd.h>
+
+namespace {
+
+constexpr int BoundMs = 10000;
+
+// Counts the chunks posted to it.
+class TChunkCounter : public QObject {
+public:
+    int Chunks = 0;
+
+protected:
+    bool event(QEvent* Event) override {
+        if (Event->type() != RxChunkEventType) {
+            return QObject::event(Event);
+        }
+        TRxChunkEvent::Acquire();
+        ++Chunks;
+        return true;
+    }
+};
+
+// The bootload.serial trace while it lives; the thread writes to it too.
+class TSerialTrace {
+public:
+    TSerialTrace() {
+        const std::lock_guard<std::mutex> guard(Lock());
+        Lines().clear();
+        QLoggingCategory::setFilterRules(QStringLiteral("bootload.serial.debug=true"));
+        Previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& Text) {
+                const std::lock_guard<std::mutex> guard(Lock());
+                Lines() << Text;
+            });
+    }
+    ~TSerialTrace() {
+        qInstallMessageHandler(Previous);
+        QLoggingCategory::setFilterRules(QString());
+    }
+    bool Has(const QString& Part) const {
+        const std::lock_guard<std::mutex> guard(Lock());
+        return Lines().join(u'\n').contains(Part);
+    }
+
+private:
+    static std::mutex& Lock() {
+        static std::mutex lock;
+        return lock;
+    }
+    static QStringList& Lines() {
+        static QStringList lines;
+        return lines;
+    }
+    QtMessageHandler Previous = nullptr;
+};
+
+// A hook that holds the thread until released (or the bound passes).
+struct THold {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    bool Entered = false;
+    bool Released = false;
+};
+THold& Hold() {
+    static THold hold;
+    return hold;
+}
+void HoldThread() {
+    THold& hold = Hold();
+    std::unique_lock<std::mutex> lock(hold.Lock);
+    hold.Entered = true;
+    hold.Changed.notify_all();
+    hold.Changed.wait_for(lock, std::chrono::milliseconds(BoundMs), [&] { return hold.Released; });
+}
+
+void FailAllocation() {
+    throw std::bad_alloc();
+}
+
+// A pipe whose read end plays the port; the hook is reset when it goes.
+class ReceiveThread : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(::pipe2(Ends, O_CLOEXEC | O_NONBLOCK), 0); }
+    void TearDown() override {
+        TRxThread::SetChunkHook(nullptr);
+        ::close(Ends[0]);
+        ::close(Ends[1]);
+    }
+    void Send() { ASSERT_EQ(::write(Ends[1], "x", 1), 1); }
+    int ReadEnd() const { return Ends[0]; }
+
+private:
+    int Ends[2] = {-1, -1};
+};
+
+TEST_F(ReceiveThread, LeftRunningByStopItCannotReachItsComponent) {
+    TSerialTrace trace;
+    TChunkCounter component;
+    TRxThread::SetChunkHook(HoldThread);
+    TRxThread thread(ReadEnd(), &component, 1);
+    ASSERT_TRUE(thread.Begin());
+    Send();
+    {
+        THold& hold = Hold();
+        std::unique_lock<std::mutex> lock(hold.Lock);
+        ASSERT_TRUE(hold.Changed.wait_for(lock, std::chrono::milliseconds(BoundMs),
+                                          [&] { return hold.Entered; }));
+    }
+    // Held while it makes the chunk, past its stop flag: Stop gives up.
+    EXPECT_FALSE(thread.Stop(50));
+    EXPECT_TRUE(trace.Has(QStringLiteral("leaked")));
+    {
+        THold& hold = Hold();
+        const std::lock_guard<std::mutex> lock(hold.Lock);
+        hold.Released = true;
+        hold.Changed.notify_all();
+    }
+    // Let go, the thread ends; whatever it made never reaches the component.
+    ASSERT_TRUE(thread.Stop(BoundMs));
+    QCoreApplication::sendPostedEvents(&component);
+    EXPECT_EQ(component.Chunks, 0);
+}
+
+TEST_F(ReceiveThread, OutOfMemoryEndsTheThreadQuietly) {
+    TSerialTrace trace;
+    TChunkCounter component;
+    TRxThread::SetChunkHook(FailAllocation);
+    TRxThread thread(ReadEnd(), &component, 1);
+    ASSERT_TRUE(thread.Begin());
+    Send();
+    QTRY_VERIFY_WITH_TIMEOUT(trace.Has(QStringLiteral("receive thread ends: out of memory")),
+                             BoundMs);
+    EXPECT_TRUE(thread.Stop(BoundMs));
+    QCoreApplication::sendPostedEvents(&component);
+    EXPECT_EQ(component.Chunks, 0);
+}
+
+} // namespace
