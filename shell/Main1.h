@@ -157,9 +157,10 @@ public:
     bool QueryCloseDuringRun();
     // Stops the run in progress by the operator's rule (also what closing the window
     // does once agreed); nothing when no run is in progress. Before the erase the run ends
-    // at the next step boundary with "Update stopped by the operator.", a unit already
-    // switched into its bootloader being told to leave boot mode and restart first; once
-    // the erase has begun the update runs to its end. UpgradeEnded follows either way.
+    // at the next step boundary with the last line "Update stopped by the operator.", a
+    // unit already switched into its bootloader being told to leave boot mode and restart
+    // first; once the erase has begun the update runs to its end. UpgradeEnded follows
+    // either way.
     void RequestStop();
 
 signals:

@@ -90,9 +90,12 @@ void TMainForm::RunUpgrade(int Step) {
     }
     int next = FinalUpgradeStep;
     if (StopRequested && !EraseBegun && !IsWrapUpStep(Step)) {
-        AddLogLine(ListBox1, StoppedLine);
+        // The stop is the run's last line; a switched unit first leaves boot mode and
+        // restarts.
         if (UnitSwitched) {
             next = LeaveBootModeStep;
+        } else {
+            AddLogLine(ListBox1, StoppedLine);
         }
     } else {
         UnitSwitched = UnitSwitched || Step == SwitchStep;
@@ -106,6 +109,7 @@ void TMainForm::RunUpgrade(int Step) {
         // Stopped before the erase: the unit kept its program and its settings, so there
         // is nothing to put back once it has restarted.
         if (next == FinaliseStep && StopRequested && !EraseBegun) {
+            AddLogLine(ListBox1, StoppedLine);
             next = FinalUpgradeStep;
         }
     }

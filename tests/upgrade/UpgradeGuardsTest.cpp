@@ -73,7 +73,7 @@ TEST_F(UpgradeGuards, ClosingDuringTheEraseFinishesTheUpdateFirst) {
 }
 
 // A stop after the switch but before the erase ends the run there; the unit, whose program
-// is untouched, is told to leave boot mode and restart. Nothing is restored.
+// is untouched, is told to leave boot mode and restart first. Nothing is restored.
 TEST_F(UpgradeGuards, StopBeforeTheEraseLeavesBootModeAndRestarts) {
     Connect();
     int ended = 0;
@@ -85,8 +85,8 @@ TEST_F(UpgradeGuards, StopBeforeTheEraseLeavesBootModeAndRestarts) {
     ASSERT_EQ(lines.size(), 7);
     EXPECT_EQ(lines[3], "Retrieving Model Number......OK");
     EXPECT_EQ(lines.mid(4),
-              (QStringList{"Update stopped by the operator.", "Disabling Boot Mode......Done",
-                           "Restarting Unit......Done"}));
+              (QStringList{"Disabling Boot Mode......Done", "Restarting Unit......Done",
+                           "Update stopped by the operator."}));
     EXPECT_TRUE(Form().isVisible());
     EXPECT_TRUE(Harness->Modals().empty());
     const TUnitSimReport report = Unit->Report();
