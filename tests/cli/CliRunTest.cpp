@@ -47,9 +47,9 @@ std::vector<std::string> StageLines(const std::vector<std::string>& Printed) {
     return lines;
 }
 
-// The unit's program memory holds this build's image over the range the run writes.
-void ExpectImageWritten(const TUnitSim& Unit) {
-    const std::vector<uint8_t> image = BuildImage();
+// The unit's program memory holds the image over the range a run writes.
+void ExpectImageWritten(const TUnitSim& Unit, const std::vector<uint8_t>& Image = BuildImage()) {
+    const std::vector<uint8_t>& image = Image;
     const std::vector<uint8_t> flash = Unit.Report().Flash;
     const uint32_t last = BuildLastProgramAddress();
     ASSERT_EQ(flash.size(), 65536u);
@@ -95,6 +95,149 @@ TEST(CliRunTest, CompleteUpdateWritesTheImageAndReportsEveryStage) {
     EXPECT_EQ(image["ProgramLast"].toString(), digest["Last"].toString());
     EXPECT_EQ(image["ProgramSha256"].toString(), digest["Sha256"].toString());
     EXPECT_EQ(unit.Report().Restarts, 1u);
+}
+
+// The text of the last stage a run's report lists.
+std::string LastStageLine(const QJsonObject& Report) {
+    const QJsonArray stages = Report["Stages"].toArray();
+    return stages.isEmpty() ? std::string() : stages.last()["Line"].toString().toStdString();
+}
+
+TEST(CliRunTest, EraseErrorAndNoUnitEndWithTheirOwnStatus) {
+    TUnitSimConfig failingErase;
+    failingErase.EraseFaults = {{3, TFailKind::NoReply}};
+    TCliStation erase(failingErase);
+    TCliResult result = erase.Run({"--port", "COM3", "--json", erase.File("run.json")});
+    EXPECT_EQ(result.Status, 6) << result.Errors;
+    EXPECT_EQ(result.Lines.back(), "Outcome: erase error (exit status 6)");
+    EXPECT_EQ(LastStageLine(ReadJsonFile(erase.File("run.json"))),
+              "Erasing Program Memory......Error Detected");
+    EXPECT_EQ(erase.Unit().Report().Writes, 0u);
+
+    TUnitSimConfig silent;
+    silent.NoAnswer = true;
+    TCliStation none(silent);
+    result = none.Run({"--port", "COM3", "--quiet"});
+    EXPECT_EQ(result.Status, 4) << result.Errors;
+    // Quiet: the outcome only.
+    EXPECT_THAT(result.Lines, ElementsAreArray({"Outcome: no reply (exit status 4)"}));
+}
+
+TEST(CliRunTest, IdentifyReadsTheUnitInEitherModeAndChangesNothing) {
+    TCliStation running;
+    TCliResult result = running.Run({"--identify", "--port", "COM3", "--json", "id.json"});
+    ASSERT_EQ(result.Status, 0) << result.Errors;
+    EXPECT_EQ(result.Lines.front(), "Running firmware: model 5516, firmware version 1.40");
+    const QJsonObject unit = ReadJsonFile(running.File("id.json"))["Unit"].toObject();
+    EXPECT_EQ(unit["Mode"].toString(), "running");
+    EXPECT_EQ(unit["Model"].toInt(), 5516);
+    EXPECT_EQ(unit["FirmwareVersion"].toInt(), 140);
+
+    TUnitSimConfig inBoot;
+    inBoot.StartMode = TUnitMode::Boot;
+    inBoot.BootVersion = 105;
+    TCliStation boot(inBoot);
+    result = boot.Run({"--identify", "--port", "COM3"});
+    ASSERT_EQ(result.Status, 0) << result.Errors;
+    EXPECT_EQ(result.Lines.front(), "Bootloader: model 5516, RM5516 v1.05");
+
+    for (TCliStation* station : {&running, &boot}) {
+        const TUnitSimReport report = station->Unit().Report();
+        EXPECT_EQ(report.Mode, station == &boot ? TUnitMode::Boot : TUnitMode::Running);
+        EXPECT_EQ(report.BootEntries, station == &boot ? 1u : 0u);
+        EXPECT_EQ(report.Erases + report.Writes + report.Restarts + report.Commits, 0u);
+        EXPECT_TRUE(report.UpdaterFaults.empty());
+    }
+}
+
+TEST(CliRunTest, SignalStopsTheRunBeforeTheEraseAndASecondOneDoesNotKillIt) {
+    TUnitSimConfig slow;
+    slow.OtherMs = 400; // every request but erase and write takes this long
+    TCliStation station(slow);
+    const std::unique_ptr<TChildProcess> program =
+        station.Start({"--port", "COM3", "--json", station.File("run.json")});
+    // Printed as the switch into the bootloader begins.
+    ASSERT_EQ(program->ReadLine(CliBoundMs), "Initialising Upgrade.....Done (1)");
+    program->Signal(SIGINT);
+    program->Signal(SIGTERM);
+    const TCliResult result = Collect(*program);
+    EXPECT_EQ(result.Status, 10) << result.Errors;
+    EXPECT_THAT(result.Errors, HasSubstr("SIGINT"));
+    EXPECT_EQ(result.Lines.back(), "Outcome: stopped (exit status 10)");
+    EXPECT_EQ(ReadJsonFile(station.File("run.json"))["ExitStatus"].toInt(), 10);
+    EXPECT_EQ(station.Unit().Report().Erases, 0u);
+}
+
+TEST(CliRunTest, FourStationsAtOnceAllComplete) {
+    // The fourth with an image of its own, through the window's Load File.
+    std::vector<uint8_t> ownImage(65536);
+    for (size_t i = 0; i < ownImage.size(); ++i) {
+        ownImage[i] = static_cast<uint8_t>(i * 7 + 3);
+    }
+    std::vector<std::unique_ptr<TCliStation>> stations;
+    std::vector<std::unique_ptr<TChildProcess>> programs;
+    for (int n = 0; n < 4; ++n) {
+        stations.push_back(std::make_unique<TCliStation>());
+    }
+    std::ofstream(stations[3]->File("own.bin"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(ownImage.data()),
+               static_cast<std::streamsize>(ownImage.size()));
+    for (int n = 0; n < 4; ++n) {
+        std::vector<std::string> arguments{"--port", "COM3"};
+        if (n == 3) {
+            arguments.insert(arguments.end(),
+                             {"--image", "own.bin", "--processor", "5525", "--model", "0x158C"});
+        }
+        programs.push_back(stations[n]->Start(arguments));
+    }
+    for (int n = 0; n < 4; ++n) {
+        const TCliResult result = Collect(*programs[n]);
+        EXPECT_EQ(result.Status, 0) << "station " << n << ": " << result.Errors;
+        ExpectImageWritten(stations[n]->Unit(), n == 3 ? ownImage : BuildImage());
+    }
+}
+
+TEST(CliRunTest, BadInputIsRefusedBeforeTheUnitHearsAnything) {
+    TCliStation station;
+    std::ofstream(station.File("short.bin"), std::ios::binary) << std::string(65535, 'x');
+    const struct {
+        std::vector<std::string> Arguments;
+        int Status;
+        const char* Says;
+    } cases[] = {
+        {{"--port", "/dev/no-such-port"}, 3, "Unable To Open Comms Port /dev/no-such-port"},
+        {{"--port", "COM3", "--image", "short.bin", "--processor", "5525", "--model", "5516"},
+         2,
+         "65535 bytes"},
+        {{"--port", "COM3", "--image", "short.bin"}, 2, "go together"},
+        {{"--port", "COM3", "--slave", "5"}, 2, "--slave"},
+        {{"--port", "COM3", "--frobnicate"}, 2, "Usage:"},
+        {{"--port", "COM3", "--json", "missing/run.json"}, 2, "--json"},
+        {{"--port", "COM3", "--json", "."}, 2, "--json"},
+    };
+    for (const auto& c : cases) {
+        const TCliResult result = station.Run(c.Arguments);
+        EXPECT_EQ(result.Status, c.Status) << c.Says;
+        EXPECT_THAT(result.Errors, HasSubstr(c.Says));
+    }
+    EXPECT_TRUE(station.Unit().Report().Frames.empty());
+}
+
+TEST(CliRunTest, SecondProgramOnTheSamePortIsRefusedAndTheFirstCompletes) {
+    TUnitSimConfig slowWrites;
+    slowWrites.WriteMs = 5;
+    TCliStation station(slowWrites);
+    const std::unique_ptr<TChildProcess> first = station.Start({"--port", "COM3"});
+    std::string line;
+    do {
+        line = first->ReadLine(CliBoundMs);
+    } while (!line.empty() && line.rfind("Sending New Program Data", 0) != 0);
+    ASSERT_FALSE(line.empty());
+    const TCliResult second = station.Run({"--port", "COM3"});
+    EXPECT_EQ(second.Status, 3);
+    const TCliResult result = Collect(*first);
+    EXPECT_EQ(result.Status, 0) << result.Errors;
+    ExpectImageWritten(station.Unit());
 }
 
 } // namespace
