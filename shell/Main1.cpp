@@ -6,6 +6,7 @@
 #include "shell/ModalSeam.h"
 #include "shell/Settings.h"
 #include "shell/SlaveSpinEdit.h"
+#include "upgrade/ProgramRange.h"
 
 #include <QAction>
 #include <QApplication>
@@ -185,9 +186,11 @@ void TMainForm::CentreOnScreen() {
 
 void TMainForm::UpdateStartButton() {
     const bool imageReady = ImageLoaded && IdentityComplete;
-    Button6->setEnabled(imageReady && LastProgramAddress != 0);
-    // With no end of program memory there is nothing the upgrade could erase or write.
-    if (imageReady && LastProgramAddress == 0) {
+    // The rule the run's first step applies: without a program range there is nothing the
+    // upgrade could erase or write.
+    const bool rangeValid = IsValidProgramRange(LastProgramAddress);
+    Button6->setEnabled(imageReady && rangeValid);
+    if (imageReady && !rangeValid) {
         TModalSeam::ShowError(
             this, QStringLiteral("No program memory range for processor %1").arg(ProcessorNumber));
     }

@@ -176,8 +176,8 @@ private:
     void BuildControls();
     void BuildMenus();
     void CentreOnScreen();
-    // Start is enabled only with a whole image, its numbers and a known program range;
-    // an unknown range is reported.
+    // Start is enabled only with a whole image, its numbers and a valid program range
+    // (IsValidProgramRange); a range that is not valid is reported.
     void UpdateStartButton();
 
     bool ImageLoaded = false;      // the image buffer holds the build's image or a file's

@@ -105,6 +105,17 @@ TEST_F(LoadFile, UnlistedProcessorLeavesTheProgramLimit) {
     EXPECT_EQ(Form->LastProgramAddress, 0xBFFFu);
 }
 
+// Start follows the rule the first step of a run checks: a last address that ends no
+// whole page is no program range, whether it is 0 or not.
+TEST_F(LoadFile, StartStaysOffForALimitThatIsNoProgramRange) {
+    WriteFile("image.bin", Pattern(65536, 1));
+    Form->LastProgramAddress = 0xBF00;
+    Answers = {Typed(PathOf("image.bin")), Typed("1234"), Typed("5516")};
+    Form->LoadFile1Click();
+    EXPECT_FALSE(Form->Button6->isEnabled());
+    EXPECT_EQ(MessageTexts(), std::vector<QString>{"No program memory range for processor 1234"});
+}
+
 TEST_F(LoadFile, LogLineIsAppendedWithoutMovingTheSelection) {
     Form->AddLogLine(Form->ListBox1, "first");
     WriteFile("image.bin", Pattern(10, 1));
