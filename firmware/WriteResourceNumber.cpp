@@ -1,5 +1,5 @@
-// Build-time helper: writes one identity number as the 2-byte little-endian resource
-// the program reads at start-up.
+// Build-time helper: writes one identity number, given in decimal, as the 2-byte
+// little-endian resource the program reads at start-up.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     char* end = nullptr;
-    const long value = std::strtol(argv[1], &end, 0);
+    const long value = std::strtol(argv[1], &end, 10);
     if (end == argv[1] || *end != '\0' || value < 0 || value > 65535) {
         std::fprintf(stderr, "%s: '%s' is not a number from 0 to 65535\n", argv[0], argv[1]);
         return 2;
