@@ -202,7 +202,14 @@ bool WriteIniValue(const QString& Path, QStringView Section, QStringView Key, co
     if (file.State == TIniFileState::Usable && changed == file.Bytes) {
         return true;
     }
+    const QByteArray native = QFile::encodeName(target);
     struct stat old {};
-    const bool existed = ::stat(QFile::encodeName(target).constData(), &old) == 0;
+    const bool existed = ::stat(native.constData(), &old) == 0;
+    // The rename would replace a file whatever its permissions: one that may not be
+    // written (made read-only by its owner) is left as it is.
+    if (existed && ::access(native.constData(), W_OK) != 0) {
+        SetError(Error, QStringLiteral("cannot write %1: %2").arg(target, ErrorText(errno)));
+        return false;
+    }
     return ReplaceFile(target, changed, existed ? &old : nullptr, Error);
 }

@@ -19,7 +19,8 @@
 // symbolic link is written through: its target is replaced and the link stays.
 //
 // Only a file that cannot be a settings file (a directory, FIFO or device, NUL bytes,
-// over 1 MiB) is refused, and it is never written.
+// over 1 MiB) is refused, and it is never written; so is a file that may not be written
+// (read-only), though the rename would replace it.
 #pragma once
 
 #include <QByteArray>

@@ -279,13 +279,22 @@ TEST_F(IniFile, SymbolicLinkIsWrittenThrough) {
               QStringList{"bench.ini"});
 }
 
-TEST_F(IniFile, ReadOnlyDirectoryFailsAndKeepsTheFile) {
+// A read-only file is not replaced, though the directory would allow it; a read-only
+// directory allows no replacement.
+TEST_F(IniFile, ReadOnlyFileOrDirectoryFailsAndKeepsTheFile) {
     if (RunningAsRoot()) {
-        GTEST_SKIP() << "root writes into read-only directories";
+        GTEST_SKIP() << "root writes read-only files and directories";
     }
     Write("[Options]\nComms_Port=3\n");
-    ASSERT_EQ(::chmod(QFile::encodeName(Dir.path()).constData(), 0555), 0);
+    ASSERT_EQ(::chmod(Native().constData(), 0444), 0);
     QString error;
+    EXPECT_FALSE(WriteIniValue(Path(), u"Options", u"Comms_Port", "4", &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(Read(), "[Options]\nComms_Port=3\n");
+    ASSERT_EQ(::chmod(Native().constData(), 0644), 0);
+
+    ASSERT_EQ(::chmod(QFile::encodeName(Dir.path()).constData(), 0555), 0);
+    error.clear();
     EXPECT_FALSE(WriteIniValue(Path(), u"Options", u"Comms_Port", "4", &error));
     ::chmod(QFile::encodeName(Dir.path()).constData(), 0755);
     EXPECT_FALSE(error.isEmpty());
