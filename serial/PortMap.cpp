@@ -1,23 +1,17 @@
 #include "serial/PortMap.h"
 
-#include <QFileInfo>
-#include <QSettings>
-#include <QStringList>
-#include <QVariant>
+#include "settings/IniFile.h"
 
 QString PortDevicePath(unsigned PortNumber, const QString& MapFile) {
     const QString FileName = MapFile.isEmpty() ? DefaultPortMapFile : MapFile;
-    QString Mapped;
-    if (QFileInfo(FileName).isFile()) {
-        const QSettings Map(FileName, QSettings::IniFormat);
-        const QVariant Value = Map.value(QStringLiteral("Ports/COM%1").arg(PortNumber));
-        // The INI reader splits an unquoted value at commas; a path may hold one.
-        Mapped = Value.typeId() == QMetaType::QStringList ? Value.toStringList().join(u',')
-                                                          : Value.toString();
-        Mapped = Mapped.trimmed();
-    }
-    if (!Mapped.isEmpty()) {
-        return Mapped;
+    const TIniFile File = TIniFile::Read(FileName);
+    if (File.State == TIniFileState::Usable) {
+        const QString Mapped =
+            IniValue(File.Bytes, u"Ports", QStringLiteral("COM%1").arg(PortNumber))
+                .value_or(QString());
+        if (!Mapped.isEmpty()) {
+            return Mapped;
+        }
     }
     return QStringLiteral("/dev/ttyS%1").arg(PortNumber == 0 ? 0 : PortNumber - 1);
 }

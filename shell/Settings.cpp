@@ -1,54 +1,19 @@
-// LoadSettings and SaveSettings: the COM port number in "Bootload.Ini". A file that is
-// there but cannot be read as INI text is never rewritten: the INI writer would replace
-// it with the few keys it understood. (Its own verdict on a file cannot be relied on: it
-// caches what it read, so a second reader in the same process sees no error.)
+// LoadSettings and SaveSettings: the COM port number in "Bootload.Ini". The file is one
+// people edit by hand: it is read as they wrote it and only the one value is ever changed
+// (settings/IniFile.h). A file that cannot be a settings file is reported and never
+// rewritten.
 #include "shell/Settings.h"
 
+#include "settings/IniFile.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
-#include "settings/RegularFile.h"
-
-#include <QByteArray>
-#include <QSettings>
-#include <QStringConverter>
-#include <QStringList>
 
 #include <optional>
 
 namespace {
 
-constexpr const char* CommsPortKey = "Options/Comms_Port";
-// Far more than a settings file needs; anything longer is not one.
-constexpr size_t MaxSettingsFileSize = 1024 * 1024;
-
-// The file's text, or nothing when it is binary or not UTF-8.
-std::optional<QString> DecodeText(const QByteArray& Bytes) {
-    if (Bytes.contains('\0')) {
-        return std::nullopt;
-    }
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(Bytes);
-    if (decoder.hasError()) {
-        return std::nullopt;
-    }
-    return text;
-}
-
-// Every line is blank, a ';' comment, a section header or a key with '='. The INI writer
-// keeps only what it could read, so a file with any other line is not rewritten.
-bool LooksLikeIni(const QString& Text) {
-    const QStringList lines = Text.split(u'\n');
-    for (const QString& line : lines) {
-        const QString trimmed = line.trimmed();
-        if (trimmed.isEmpty() || trimmed.startsWith(u';')) {
-            continue;
-        }
-        if (trimmed.startsWith(u'[') ? !trimmed.endsWith(u']') : !trimmed.contains(u'=')) {
-            return false;
-        }
-    }
-    return true;
-}
+constexpr char16_t OptionsSection[] = u"Options";
+constexpr char16_t CommsPortKey[] = u"Comms_Port";
 
 } // namespace
 
@@ -67,48 +32,21 @@ int32_t ParseCommsPortValue(const QString& Text) {
     return ok ? number : 1;
 }
 
-TSettingsFileState InspectSettingsFile(const QString& Path) {
-    const TRegularFileContent file = ReadRegularFile(Path, MaxSettingsFileSize);
-    switch (file.State) {
-    case TRegularFileState::Missing:
-        return TSettingsFileState::Missing;
-    case TRegularFileState::NotAFile:
-        return TSettingsFileState::NotAFile;
-    case TRegularFileState::Unreadable:
-        return TSettingsFileState::Unreadable;
-    case TRegularFileState::Read:
-        break;
-    }
-    if (file.Truncated) {
-        return TSettingsFileState::NotIni;
-    }
-    const QByteArray bytes(reinterpret_cast<const char*>(file.Bytes.data()),
-                           static_cast<qsizetype>(file.Bytes.size()));
-    const std::optional<QString> text = DecodeText(bytes);
-    if (!text || !LooksLikeIni(*text)) {
-        return TSettingsFileState::NotIni;
-    }
-    return TSettingsFileState::Usable;
-}
-
 void TMainForm::LoadSettings() {
     const QString path = SettingsDir + SettingsFileName;
     CommsPortNumber = 1;
-    switch (InspectSettingsFile(path)) {
-    case TSettingsFileState::Missing:
+    const TIniFile file = TIniFile::Read(path);
+    switch (file.State) {
+    case TIniFileState::Missing:
         SaveSettings();
         return;
-    case TSettingsFileState::Usable: {
-        const QSettings settings(path, QSettings::IniFormat);
-        const QVariant value = settings.value(CommsPortKey);
-        // A value with a comma reads as a list; it is not a number either way.
+    case TIniFileState::Usable:
         CommsPortNumber = ParseCommsPortValue(
-            value.typeId() == QMetaType::QString ? value.toString() : QString());
+            IniValue(file.Bytes, OptionsSection, CommsPortKey).value_or(QString()));
         return;
-    }
-    case TSettingsFileState::NotAFile:
-    case TSettingsFileState::Unreadable:
-    case TSettingsFileState::NotIni:
+    case TIniFileState::NotAFile:
+    case TIniFileState::Unreadable:
+    case TIniFileState::NotIni:
         TModalSeam::ShowError(this, QStringLiteral("Unable to read %1").arg(path));
         return;
     }
@@ -116,14 +54,8 @@ void TMainForm::LoadSettings() {
 
 bool TMainForm::SaveSettings() {
     const QString path = SettingsDir + SettingsFileName;
-    const TSettingsFileState state = InspectSettingsFile(path);
-    bool written = false;
-    if (state == TSettingsFileState::Missing || state == TSettingsFileState::Usable) {
-        QSettings settings(path, QSettings::IniFormat);
-        settings.setValue(CommsPortKey, CommsPortNumber);
-        settings.sync();
-        written = settings.status() == QSettings::NoError;
-    }
+    const bool written =
+        WriteIniValue(path, OptionsSection, CommsPortKey, QString::number(CommsPortNumber));
     if (!written) {
         TModalSeam::ShowError(this, QStringLiteral("Unable to write to %1").arg(path));
     }

@@ -2,6 +2,7 @@
 // pseudo-terminals mapped in the working directory's "Bootload.Ini".
 #include "DialogTestSupport.h"
 #include "serial/KestComms.h"
+#include "settings/IniFile.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
 #include "shell/about.h"
@@ -11,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -106,7 +106,7 @@ protected:
         return ini.open(QIODevice::ReadOnly) ? ini.readAll() : QByteArray();
     }
     int SavedPort() const {
-        return QSettings(IniPath(), QSettings::IniFormat).value("Options/Comms_Port").toInt();
+        return IniValue(IniBytes(), u"Options", u"Comms_Port").value_or(QString()).toInt();
     }
     // Answers the port dialog with OK on the given index (-1: nothing selected).
     void ChooseIndex(int Index) {
@@ -207,8 +207,7 @@ TEST_F(PortCommand, OkOnAPortThatOpensSavesItAndNamesItInThePanel) {
     EXPECT_EQ(Form->CommsPortNumber, 2);
     EXPECT_EQ(SavedPort(), 2);
     EXPECT_EQ(Panel(), QStringLiteral(" Port: COM2"));
-    EXPECT_EQ(QSettings(IniPath(), QSettings::IniFormat).value("Ports/COM1").toString(),
-              Com1.SlavePath)
+    EXPECT_EQ(IniValue(IniBytes(), u"Ports", u"COM1"), Com1.SlavePath)
         << "saving keeps the port map";
     EXPECT_TRUE(RequestsOf(TModalKind::MessageBox).empty());
     // COM1 is free again: another component can have it.

@@ -78,8 +78,9 @@ TEST(PortMap, MapsPortsThroughThePortsSectionElseToTtyS) {
     EXPECT_EQ(PortDevicePath(1, Ini), "/dev/ttyS0"); // no file at all
     QFile File(Ini);
     ASSERT_TRUE(File.open(QIODevice::WriteOnly));
-    File.write("[Options]\nComms_Port=3\n[Ports]\nCOM3=/dev/ttyUSB0\n"
-               "COM4=/dev/serial/by-id/usb-Maker,Model-if00\nCOM5=  \n");
+    // Names without regard to case, and numbers beyond COM32 as any other.
+    File.write("[Options]\nComms_Port=3\n[ports]\nCOM3=/dev/ttyUSB0\n"
+               "COM4=/dev/serial/by-id/usb-Maker,Model-if00\nCOM5=  \ncom40 = /dev/ttyACM0\n");
     File.close();
     const QByteArray Before = [&] {
         QFile Read(Ini);
@@ -90,6 +91,7 @@ TEST(PortMap, MapsPortsThroughThePortsSectionElseToTtyS) {
     EXPECT_EQ(PortDevicePath(4, Ini), "/dev/serial/by-id/usb-Maker,Model-if00");
     EXPECT_EQ(PortDevicePath(5, Ini), "/dev/ttyS4"); // empty value: not mapped
     EXPECT_EQ(PortDevicePath(10, Ini), "/dev/ttyS9");
+    EXPECT_EQ(PortDevicePath(40, Ini), "/dev/ttyACM0");
     EXPECT_EQ(PortDevicePath(256, Ini), "/dev/ttyS255");
     QFile Read(Ini);
     Read.open(QIODevice::ReadOnly);

@@ -1,12 +1,13 @@
-// "Bootload.Ini" at start-up: read, created, left alone, and never overwritten when it
-// cannot be read as an INI file.
+// "Bootload.Ini" at start-up: read as people write it, created, changed in its one value
+// only, and never overwritten when it cannot be a settings file.
 #include "ShellTestSupport.h"
 
+#include "PtyPair.h"
 #include "serial/KestComms.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
+#include <QLabel>
 
 #include <sys/stat.h>
 
@@ -27,9 +28,7 @@ TEST_F(SettingsFile, MissingFileIsCreatedInTheWorkingDirectoryWithPort1) {
     TMainForm& form = StartForm();
     EXPECT_EQ(form.SettingsDir, WorkDir->path() + "/");
     EXPECT_EQ(form.CommsPortNumber, 1);
-    ASSERT_TRUE(QFileInfo::exists(SettingsPath()));
-    const QSettings written(SettingsPath(), QSettings::IniFormat);
-    EXPECT_EQ(written.value("Options/Comms_Port").toString(), "1");
+    EXPECT_EQ(ReadFile("Bootload.Ini"), "[Options]\nComms_Port=1\n");
     EXPECT_EQ(form.Comms->PortMapFile, SettingsPath());
 }
 
@@ -80,37 +79,66 @@ TEST_F(SettingsFile, SavingKeepsTheOtherSectionsAndKeys) {
     EXPECT_EQ(form.CommsPortNumber, 3);
     form.CommsPortNumber = 4;
     EXPECT_TRUE(form.SaveSettings());
-    const QSettings saved(SettingsPath(), QSettings::IniFormat);
-    EXPECT_EQ(saved.value("Options/Comms_Port").toString(), "4");
-    EXPECT_EQ(saved.value("Options/Other").toString(), "yes");
-    EXPECT_EQ(saved.value("Ports/COM3").toString(), "/nonexistent/tty3");
-    EXPECT_EQ(saved.value("Ports/COM4").toStringList().join(','), "/dev/serial/by-id/usb-A,B");
+    EXPECT_EQ(ReadFile("Bootload.Ini"), "[Options]\nComms_Port=4\nOther=yes\n\n[Ports]\n"
+                                        "COM3=/nonexistent/tty3\nCOM4=/dev/serial/by-id/usb-A,B\n");
 }
 
-// Unreadable as INI text: reported at start-up, COM1 used, and the file is never
-// rewritten (the INI writer would keep only the keys it understood).
-TEST_F(SettingsFile, GarbageOrBinaryFileIsReportedAndNeverOverwritten) {
+// Written by hand, as on a bench PC: a '#' comment first, names in other cases, blanks,
+// a ';' comment. The port it names opens, nothing is reported, and the save after the
+// open leaves every byte, and the file itself, as it was.
+TEST_F(SettingsFile, HandWrittenFileOpensItsPortAndIsLeftByteForByte) {
+    TPtyPair pty;
+    const QByteArray original = "# bench adapter\n[options]\ncomms_port = 3\n\n"
+                                "; the USB adapter on the left\n[Ports]\nCOM3=" +
+                                pty.SlavePath.toLocal8Bit() + "\n";
+    WriteFile("Bootload.Ini", original);
+    struct stat before {};
+    ASSERT_EQ(::stat(SettingsPath().toLocal8Bit().constData(), &before), 0);
+    TMainForm& form = StartForm();
+    EXPECT_TRUE(Shown.empty());
+    EXPECT_EQ(form.CommsPortNumber, 3);
+    ASSERT_NE(form.Comms, nullptr);
+    EXPECT_TRUE(form.Comms->IsOpen());
+    EXPECT_EQ(form.StatusPanel0->text(), " Port: COM3");
+    EXPECT_EQ(ReadFile("Bootload.Ini"), original);
+    struct stat after {};
+    ASSERT_EQ(::stat(SettingsPath().toLocal8Bit().constData(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the file was rewritten";
+}
+
+// Lines that are not INI are skipped: the value around them is read, and a save
+// changes that value and keeps them.
+TEST_F(SettingsFile, GarbageLinesAreSkippedAndKept) {
+    const QByteArray garbage = "this is not\nan ini file\n[Options]\nComms_Port=7\n[Ports\n";
+    WriteFile("Bootload.Ini", garbage + "[Ports]\nCOM7=/nonexistent/tty7\n");
+    TMainForm& form = StartForm();
+    EXPECT_EQ(form.CommsPortNumber, 7);
+    EXPECT_EQ(MessageTexts(), std::vector<QString>{PortFailure});
+    form.CommsPortNumber = 8;
+    EXPECT_TRUE(form.SaveSettings());
+    EXPECT_EQ(ReadFile("Bootload.Ini"),
+              "this is not\nan ini file\n[Options]\nComms_Port=8\n[Ports\n"
+              "[Ports]\nCOM7=/nonexistent/tty7\n");
+}
+
+// Binary: reported at start-up, COM1 used, and the file is never rewritten.
+TEST_F(SettingsFile, BinaryFileIsReportedAndNeverOverwritten) {
     QByteArray binary("\x7f"
                       "ELF\x02\x01\x01");
     binary.append(QByteArray(64, '\0')).append("=\n[Ports\n\xff\xfe");
-    const QByteArray garbage = "this is not\nan ini file\n[Options]\nComms_Port=7\n[Ports\n";
-    for (const QByteArray& content : {garbage, binary}) {
-        WriteFile("Bootload.Ini", content);
-        TMainForm& form = StartForm();
-        EXPECT_EQ(form.CommsPortNumber, 1);
-        const std::vector<QString> texts = MessageTexts();
-        ASSERT_FALSE(texts.empty());
-        EXPECT_EQ(texts[0], "Unable to read " + SettingsPath());
-        EXPECT_TRUE(form.isVisible()) << "the program carries on";
-        EXPECT_EQ(form.windowTitle(), "Tarnwick K-310 Firmware Update v1.50");
+    WriteFile("Bootload.Ini", binary);
+    TMainForm& form = StartForm();
+    EXPECT_EQ(form.CommsPortNumber, 1);
+    const std::vector<QString> texts = MessageTexts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts[0], "Unable to read " + SettingsPath());
+    EXPECT_TRUE(form.isVisible()) << "the program carries on";
+    EXPECT_EQ(form.windowTitle(), "Tarnwick K-310 Firmware Update v1.50");
 
-        Shown.clear();
-        EXPECT_FALSE(form.SaveSettings());
-        EXPECT_EQ(MessageTexts(), std::vector<QString>{"Unable to write to " + SettingsPath()});
-        EXPECT_EQ(ReadFile("Bootload.Ini"), content);
-        Form.reset();
-        Shown.clear();
-    }
+    Shown.clear();
+    EXPECT_FALSE(form.SaveSettings());
+    EXPECT_EQ(MessageTexts(), std::vector<QString>{"Unable to write to " + SettingsPath()});
+    EXPECT_EQ(ReadFile("Bootload.Ini"), binary);
 }
 
 TEST_F(SettingsFile, DirectoryInPlaceOfTheFileIsReportedAndKept) {
@@ -147,6 +175,9 @@ TEST_F(SettingsFile, ReadOnlyFileIsReportedOnWriteAndKept) {
     TMainForm& form = StartForm();
     EXPECT_EQ(form.CommsPortNumber, 2);
     Shown.clear();
+    EXPECT_TRUE(form.SaveSettings()) << "the file holds that value already";
+    EXPECT_TRUE(MessageTexts().empty());
+    form.CommsPortNumber = 3;
     EXPECT_FALSE(form.SaveSettings());
     EXPECT_EQ(MessageTexts(), std::vector<QString>{"Unable to write to " + SettingsPath()});
     EXPECT_EQ(ReadFile("Bootload.Ini"), original);

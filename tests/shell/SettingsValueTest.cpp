@@ -1,5 +1,7 @@
-// How the "Comms_Port" value is read, and which settings files may be rewritten.
+// How the "Comms_Port" value is read, and which settings files are read at all.
 #include "shell/Settings.h"
+
+#include "settings/IniFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -30,52 +32,47 @@ TEST(CommsPortValue, OutOfRangeValuesAreKept) {
     EXPECT_EQ(ParseCommsPortValue("99999999999"), 1); // not a 32-bit number
 }
 
-class SettingsFileInspection : public ::testing::Test {
-protected:
-    QString Write(const QByteArray& Bytes) {
-        QString path = Dir.path() + "/Bootload.Ini";
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(Bytes);
-        return path;
-    }
-    QTemporaryDir Dir;
-};
-
-TEST_F(SettingsFileInspection, VerdictDoesNotChangeOnASecondLook) {
-    const QString path = Write("no equals sign here\n");
-    EXPECT_EQ(InspectSettingsFile(path), TSettingsFileState::NotIni);
-    EXPECT_EQ(InspectSettingsFile(path), TSettingsFileState::NotIni);
-}
-
-TEST_F(SettingsFileInspection, TextIniFilesAreUsable) {
-    EXPECT_EQ(InspectSettingsFile(Dir.path() + "/Bootload.Ini"), TSettingsFileState::Missing);
-    EXPECT_EQ(InspectSettingsFile(Write("")), TSettingsFileState::Usable);
-    EXPECT_EQ(InspectSettingsFile(Write("[Options]\r\nComms_Port=3\r\n\r\n[Ports]\r\n"
-                                        "COM3=/dev/ttyUSB0\r\n ; adapter\r\n=\r\n")),
-              TSettingsFileState::Usable);
-}
-
-TEST_F(SettingsFileInspection, WhatTheIniWriterWouldDestroyIsNotUsable) {
-    EXPECT_EQ(InspectSettingsFile(Write("this is not\nan ini file\n")), TSettingsFileState::NotIni);
-    EXPECT_EQ(InspectSettingsFile(Write("[Options]\nComms_Port=2\n[Ports\n")),
-              TSettingsFileState::NotIni);
-    EXPECT_EQ(InspectSettingsFile(Write("[Options]\n#port of the bench PC\nComms_Port=2\n")),
-              TSettingsFileState::NotIni);
+// Files the program reads as they are, and files it refuses: each verdict on a second
+// look the same as on the first.
+TEST(SettingsFileVerdict, HandWrittenTextIsReadOnlyWhatCannotBeOneIsRefused) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/Bootload.Ini";
+    struct TCase {
+        QByteArray Bytes;
+        TIniFileState State;
+        std::optional<QString> CommsPort;
+    };
     QByteArray binary("[Options]\nComms_Port=2\n");
     binary.append('\0').append("\x01\x02\n");
-    EXPECT_EQ(InspectSettingsFile(Write(binary)), TSettingsFileState::NotIni);
-    EXPECT_EQ(InspectSettingsFile(Write("[Options]\nComms_Port=2\n; caf\xe9\n")),
-              TSettingsFileState::NotIni);
-    // Valid lines, but far more of them than a settings file holds.
-    EXPECT_EQ(InspectSettingsFile(Write("[Options]\n" + QByteArray("k=v\n").repeated(300000))),
-              TSettingsFileState::NotIni);
-}
-
-TEST_F(SettingsFileInspection, DirectoriesAndFifosAreNotFiles) {
-    const QString path = Dir.path() + "/Bootload.Ini";
+    const TCase cases[] = {
+        {"", TIniFileState::Usable, std::nullopt},
+        {"[Options]\r\nComms_Port=3\r\n\r\n[Ports]\r\nCOM3=/dev/ttyUSB0\r\n ; adapter\r\n=\r\n",
+         TIniFileState::Usable, "3"},
+        {"no equals sign here\n", TIniFileState::Usable, std::nullopt},
+        {"this is not\nan ini file\n", TIniFileState::Usable, std::nullopt},
+        {"[Options]\nComms_Port=2\n[Ports\n", TIniFileState::Usable, "2"},
+        {"[Options]\n#port of the bench PC\nComms_Port=2\n", TIniFileState::Usable, "2"},
+        {"[Options]\nComms_Port=2\n; caf\xe9\n", TIniFileState::Usable, "2"},
+        {binary, TIniFileState::NotIni, std::nullopt},
+        // Valid lines, but far more of them than a settings file holds.
+        {"[Options]\n" + QByteArray("k=v\n").repeated(300000), TIniFileState::NotIni, std::nullopt},
+    };
+    for (const TCase& c : cases) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.Bytes);
+        file.close();
+        for (int look = 0; look < 2; ++look) {
+            const TIniFile read = TIniFile::Read(path);
+            EXPECT_EQ(read.State, c.State) << c.Bytes.left(40).constData();
+            EXPECT_EQ(IniValue(read.Bytes, u"Options", u"Comms_Port"), c.CommsPort)
+                << c.Bytes.left(40).constData();
+        }
+    }
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_EQ(TIniFile::Read(path).State, TIniFileState::Missing);
     ASSERT_EQ(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
-    EXPECT_EQ(InspectSettingsFile(path), TSettingsFileState::NotAFile); // and does not block
-    EXPECT_EQ(InspectSettingsFile(Dir.path()), TSettingsFileState::NotAFile);
-    EXPECT_EQ(InspectSettingsFile("/dev/null"), TSettingsFileState::NotAFile);
+    EXPECT_EQ(TIniFile::Read(path).State, TIniFileState::NotAFile); // and does not block
+    EXPECT_EQ(TIniFile::Read(dir.path()).State, TIniFileState::NotAFile);
+    EXPECT_EQ(TIniFile::Read("/dev/null").State, TIniFileState::NotAFile);
 }

@@ -5,7 +5,6 @@
 
 #include <QLabel>
 #include <QPushButton>
-#include <QSettings>
 #include <QTest>
 #include <QTimer>
 
@@ -68,9 +67,8 @@ TEST_F(StartUp, WithAPortMappedToAPtyThePanelNamesItAndTheFileIsRewritten) {
     EXPECT_EQ(form.StatusPanel0->text(), " Port: COM1");
     ASSERT_NE(form.Comms, nullptr);
     EXPECT_TRUE(form.Comms->IsOpen());
-    const QSettings saved(SettingsPath(), QSettings::IniFormat);
-    EXPECT_EQ(saved.value("Options/Comms_Port").toString(), "1");
-    EXPECT_EQ(saved.value("Ports/COM1").toString(), pty.SlavePath);
+    EXPECT_EQ(ReadFile("Bootload.Ini"),
+              "[Ports]\nCOM1=" + pty.SlavePath.toLocal8Bit() + "\n\n[Options]\nComms_Port=1\n");
 
     form.FormClose();
     EXPECT_EQ(form.Comms, nullptr);

@@ -1,4 +1,5 @@
 // The line itself: re-opening, unplugging, the port map, the report, the program.
+#include "settings/IniFile.h"
 #include "tests/unitsim/ChildProcess.h"
 #include "tests/unitsim/PtyClient.h"
 #include "tools/unitsim/LineRate.h"
@@ -9,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -99,17 +99,15 @@ TEST(UnitSimLine, RefusesALinkPathThatIsNotASymlink) {
 
 TEST(UnitSimLine, PortMapPointsTheComNumberAtTheUnitAndKeepsOtherKeys) {
     QTemporaryDir Dir;
-    {
-        QSettings Existing(Dir.filePath("Bootload.Ini"), QSettings::IniFormat);
-        Existing.setValue("Ports/COM2", "/dev/ttyUSB0");
-    }
+    const QString Path = Dir.filePath("Bootload.Ini");
+    ASSERT_TRUE(WriteIniValue(Path, u"Ports", u"COM2", "/dev/ttyUSB0"));
     TUnitSim Unit;
     ASSERT_TRUE(Unit.Start());
     ASSERT_TRUE(Unit.WritePortMap(Dir.path().toStdString(), 3));
-    QSettings Ini(Dir.filePath("Bootload.Ini"), QSettings::IniFormat);
-    EXPECT_EQ(Ini.value("Ports/COM3").toString().toStdString(), Unit.SlavePath());
-    EXPECT_EQ(Ini.value("Options/Comms_Port").toInt(), 3);
-    EXPECT_EQ(Ini.value("Ports/COM2").toString(), "/dev/ttyUSB0");
+    const QByteArray Ini = TIniFile::Read(Path).Bytes;
+    EXPECT_EQ(IniValue(Ini, u"Ports", u"COM3"), QString::fromStdString(Unit.SlavePath()));
+    EXPECT_EQ(IniValue(Ini, u"Options", u"Comms_Port"), "3");
+    EXPECT_EQ(IniValue(Ini, u"Ports", u"COM2"), "/dev/ttyUSB0");
     EXPECT_FALSE(Unit.WritePortMap(Dir.path().toStdString(), 0));
 }
 
@@ -286,9 +284,9 @@ TEST(UnitSimProgram, RunsOnAPtyWritesTheIniAndReportsOnSignals) {
                            "--digest", "0x0800-0x0BFF"});
     const std::string Slave = Program.ReadLine(5000);
     EXPECT_EQ(Slave.rfind("/dev/pts/", 0), 0u) << Slave;
-    QSettings Ini(Dir.filePath("Bootload.Ini"), QSettings::IniFormat);
-    EXPECT_EQ(Ini.value("Ports/COM1").toString(), Link);
-    EXPECT_EQ(Ini.value("Options/Comms_Port").toInt(), 1);
+    const QByteArray Ini = TIniFile::Read(Dir.filePath("Bootload.Ini")).Bytes;
+    EXPECT_EQ(IniValue(Ini, u"Ports", u"COM1"), Link);
+    EXPECT_EQ(IniValue(Ini, u"Options", u"Comms_Port"), "1");
 
     TPtyClient Line(Link.toStdString(), 9600);
     EXPECT_EQ(Line.Ask(IdentityRead, 9).size(), 9u);

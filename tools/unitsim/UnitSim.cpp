@@ -1,11 +1,12 @@
 #include "tools/unitsim/UnitSim.h"
 
+#include "settings/IniFile.h"
+
 #include "tools/unitsim/LineRate.h"
 #include "tools/unitsim/Pty.h"
 #include "tools/unitsim/SimReport.h"
 #include "tools/unitsim/UnitEngine.h"
 
-#include <QSettings>
 #include <QString>
 
 #include <cerrno>
@@ -329,11 +330,10 @@ bool TUnitSim::WritePortMap(const std::string& Dir, int ComNumber) const {
     if (Port.empty() || ComNumber < 1) {
         return false;
     }
-    QSettings Ini(QString::fromStdString(Dir) + "/Bootload.Ini", QSettings::IniFormat);
-    Ini.setValue(QStringLiteral("Ports/COM%1").arg(ComNumber), QString::fromStdString(Port));
-    Ini.setValue(QStringLiteral("Options/Comms_Port"), ComNumber);
-    Ini.sync();
-    return Ini.status() == QSettings::NoError;
+    const QString Path = QString::fromStdString(Dir) + "/Bootload.Ini";
+    return WriteIniValue(Path, u"Ports", QStringLiteral("COM%1").arg(ComNumber),
+                         QString::fromStdString(Port)) &&
+           WriteIniValue(Path, u"Options", u"Comms_Port", QString::number(ComNumber));
 }
 
 bool TUnitSim::Unplug() {
