@@ -1,9 +1,9 @@
 // The firmware image and the numbers that identify it: read from the program's
 // resources at start-up, or from a file by the hidden Load File command.
+#include "settings/RegularFile.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
 #include "shell/ProductTable.h"
-#include "settings/RegularFile.h"
 
 #include <QAction>
 #include <QDirIterator>
