@@ -53,12 +53,23 @@ const char* Verdict(bool Met) {
     return Met ? "met" : "missed";
 }
 
+// A station's line, or the report of bootload-cli (complete: exit status 0).
 bool Complete(const QJsonObject& Station, const QString& Path) {
-    if (Station.value(QStringLiteral("Complete")).toBool()) {
+    if (Station.value(QStringLiteral("Complete")).toBool() ||
+        Station.value(QStringLiteral("ExitStatus")) == QJsonValue(0)) {
         return true;
     }
     std::fprintf(stderr, "bootload_figures: %s: the run did not complete\n", qPrintable(Path));
     return false;
+}
+
+// Wall time of the run, from Start to its end: a station's WallMs, or bootload-cli's
+// TotalSeconds.
+double RunWallMs(const QJsonObject& Station) {
+    if (Station.contains(QStringLiteral("TotalSeconds"))) {
+        return Station.value(QStringLiteral("TotalSeconds")).toDouble() * 1000;
+    }
+    return Station.value(QStringLiteral("WallMs")).toDouble();
 }
 
 int Wire(const QStringList& Args) {
@@ -179,10 +190,10 @@ int Parallel(const QStringList& Args) {
         if (!station || !Complete(*station, path)) {
             return 1;
         }
-        slowest = std::max(slowest, station->value(QStringLiteral("WallMs")).toDouble());
+        slowest = std::max(slowest, RunWallMs(*station));
         ++stations;
     }
-    const double loneMs = lone->value(QStringLiteral("WallMs")).toDouble();
+    const double loneMs = RunWallMs(*lone);
     if (stations == 0 || loneMs <= 0) {
         return 1;
     }

@@ -54,10 +54,11 @@ Options:
 Each log line is printed as it changes: on a terminal the progress line is rewritten in
 place; otherwise one line per stage, with percentages at most every 10 %.
 
-SIGINT or SIGTERM asks the run to stop as closing the window does: before the erase the
-run ends at the next stage; once the erase has begun the program is written and the unit
-restarted first. Further signals are ignored until then (SIGKILL is not: it can leave the
-unit half written, in its bootloader).
+SIGINT or SIGTERM stops the run as closing the window does. Before the erase it ends at
+the next stage (a unit already in its bootloader is first told to leave it and restart),
+with status 10. Once the erase has begun the update runs to its end, and the status says
+how it ended. Further signals change nothing (SIGKILL would: it can leave the unit half
+written, waiting in its bootloader).
 
 Exit status:
   0   complete: image written, unit restarted and finalised
@@ -70,7 +71,7 @@ Exit status:
   7   write error: the unit's program memory is partly written
   8   settings not saved: the unit's settings could not be read; the unit is untouched
   9   settings not restored: the image is written, the unit's settings are not back
-  10  stopped by SIGINT or SIGTERM
+  10  stopped by SIGINT or SIGTERM before the erase
 )");
 }
 

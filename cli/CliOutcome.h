@@ -17,7 +17,7 @@ enum class TCliStatus : int {
     WriteError = 7,          // writing the image failed: its program is partly written
     SettingsNotSaved = 8,    // the unit's settings could not be read: the unit is untouched
     SettingsNotRestored = 9, // written and restarted, but its settings are not back
-    Stopped = 10,            // stopped by a signal before the program was written
+    Stopped = 10,            // stopped by a signal before the erase
 };
 
 struct TCliOutcome {
