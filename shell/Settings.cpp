@@ -18,6 +18,10 @@ constexpr char16_t CommsPortKey[] = u"Comms_Port";
 } // namespace
 
 int32_t ParseCommsPortValue(const QString& Text) {
+    return CommsPortNumberOf(Text).value_or(1);
+}
+
+std::optional<int32_t> CommsPortNumberOf(const QString& Text) {
     const QString value = Text.trimmed();
     bool ok = false;
     int32_t number = 1;
@@ -29,7 +33,10 @@ int32_t ParseCommsPortValue(const QString& Text) {
     } else {
         number = value.toInt(&ok, 10);
     }
-    return ok ? number : 1;
+    if (!ok) {
+        return std::nullopt;
+    }
+    return number;
 }
 
 void TMainForm::LoadSettings() {
@@ -54,6 +61,13 @@ void TMainForm::LoadSettings() {
 
 bool TMainForm::SaveSettings() {
     const QString path = SettingsDir + SettingsFileName;
+    // A value that already spells this number (0x0A for 10) is left as its author wrote it.
+    const TIniFile file = TIniFile::Read(path);
+    if (file.State == TIniFileState::Usable &&
+        CommsPortNumberOf(IniValue(file.Bytes, OptionsSection, CommsPortKey).value_or(QString())) ==
+            CommsPortNumber) {
+        return true;
+    }
     const bool written =
         WriteIniValue(path, OptionsSection, CommsPortKey, QString::number(CommsPortNumber));
     if (!written) {

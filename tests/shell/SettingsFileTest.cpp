@@ -83,12 +83,12 @@ TEST_F(SettingsFile, SavingKeepsTheOtherSectionsAndKeys) {
                                         "COM3=/nonexistent/tty3\nCOM4=/dev/serial/by-id/usb-A,B\n");
 }
 
-// Written by hand, as on a bench PC: a '#' comment first, names in other cases, blanks,
-// a ';' comment. The port it names opens, nothing is reported, and the save after the
-// open leaves every byte, and the file itself, as it was.
+// Written by hand, as on a bench PC: a '#' comment first, names in other cases, blanks, a
+// hexadecimal number, a ';' comment. The port it names opens, nothing is reported, and the
+// save after the open leaves every byte, and the file itself, as it was.
 TEST_F(SettingsFile, HandWrittenFileOpensItsPortAndIsLeftByteForByte) {
     TPtyPair pty;
-    const QByteArray original = "# bench adapter\n[options]\ncomms_port = 3\n\n"
+    const QByteArray original = "# bench adapter\n[options]\ncomms_port = 0x03\n\n"
                                 "; the USB adapter on the left\n[Ports]\nCOM3=" +
                                 pty.SlavePath.toLocal8Bit() + "\n";
     WriteFile("Bootload.Ini", original);
