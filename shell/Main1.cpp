@@ -67,9 +67,11 @@ void TMainForm::BuildControls() {
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
 
+    // The whole program's font, not the window's alone: the dialogs and message boxes
+    // were laid out for the same size as the window.
     QFont font = QApplication::font();
     font.setPointSize(FontPointSize);
-    setFont(font);
+    QApplication::setFont(font);
 
     auto* client = new QWidget(this);
     client->setFixedSize(ClientWidth, ClientHeight - StatusBarHeight);

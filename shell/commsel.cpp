@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -55,4 +56,13 @@ void TCommSelFrm::ShowSelectedDevice() {
     const int index = ComboBox1->currentIndex();
     ComboBox1->setToolTip(index < 0 ? QString()
                                     : ComboBox1->itemData(index, Qt::ToolTipRole).toString());
+}
+
+void TCommSelFrm::keyPressEvent(QKeyEvent* Event) {
+    // The close box still ends the dialog with Cancel.
+    if (Event->key() == Qt::Key_Escape && Event->modifiers() == Qt::NoModifier) {
+        Event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(Event);
 }

@@ -7,6 +7,7 @@
 
 class QComboBox;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 
@@ -26,6 +27,10 @@ public:
     // Tells the operator which device each COMn stands for: item i's tool tip is
     // Devices[i] (empty: none); the list's own tool tip follows the selected item.
     void SetPortDevices(const QStringList& Devices);
+
+protected:
+    // Escape does nothing here: no button is bound to it.
+    void keyPressEvent(QKeyEvent* Event) override;
 
 private:
     void ShowSelectedDevice();

@@ -357,3 +357,31 @@ TEST_F(PortCommand, AboutShowsOneBoxReadOnceCentredOnTheWindow) {
     EXPECT_EQ(dialogs[0].Caption, QStringLiteral("About...."));
     EXPECT_EQ(dialogs[1].Dialog, box);
 }
+
+TEST_F(PortCommand, DialogsAndMessageBoxesUseTheMainWindowsFont) {
+    ASSERT_NO_FATAL_FAILURE(StartWith(1));
+    Form->CommsPort1Click();
+    OnDialog = [](QDialog*) { return int(QDialog::Accepted); };
+    Form->About1Click();
+    ASSERT_NE(Form->CommSelFrm, nullptr);
+    ASSERT_NE(Form->AboutBox, nullptr);
+    EXPECT_EQ(Form->CommSelFrm->font().toString(), Form->font().toString());
+    EXPECT_EQ(Form->AboutBox->font().toString(), Form->font().toString());
+    const QMessageBox box(QMessageBox::Critical, QStringLiteral("caption"), QStringLiteral("text"),
+                          QMessageBox::Ok, Form.get());
+    EXPECT_EQ(box.font().toString(), Form->font().toString());
+}
+
+// No button of the port dialog is bound to Escape; its close box still cancels.
+TEST(PortDialog, EscapeDoesNothingAndTheCloseBoxCancels) {
+    TCommSelFrm dialog;
+    dialog.setResult(QDialog::Accepted);
+    dialog.show();
+    QTest::keyClick(dialog.ComboBox1, Qt::Key_Escape);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(dialog.close());
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
