@@ -13,17 +13,18 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QImage picture(QString::fromLocal8Bit(argv[1]));
-    const int size = std::atoi(argv[2]);
-    if (picture.isNull() || size < 16 || size > 512) {
+    char* end = nullptr;
+    const long size = std::strtol(argv[2], &end, 10);
+    if (picture.isNull() || *end != '\0' || size < 16 || size > 512) {
         std::fprintf(stderr, "cannot read %s, or size %s out of range\n", argv[1], argv[2]);
         return 1;
     }
-    const QImage scaled =
-        picture.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    QImage icon(size, size, QImage::Format_ARGB32);
+    const int side = static_cast<int>(size);
+    const QImage scaled = picture.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QImage icon(side, side, QImage::Format_ARGB32);
     icon.fill(Qt::transparent);
     QPainter painter(&icon);
-    painter.drawImage((size - scaled.width()) / 2, (size - scaled.height()) / 2, scaled);
+    painter.drawImage((side - scaled.width()) / 2, (side - scaled.height()) / 2, scaled);
     painter.end();
     if (!icon.save(QString::fromLocal8Bit(argv[3]), "PNG")) {
         std::fprintf(stderr, "cannot write %s\n", argv[3]);

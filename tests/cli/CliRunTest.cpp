@@ -76,7 +76,7 @@ TEST(CliRunTest, CompleteUpdateWritesTheImageAndReportsEveryStage) {
     EXPECT_EQ(report["Port"].toString(), "COM3");
     EXPECT_EQ(report["Device"].toString().toStdString(), unit.PortPath());
     std::vector<std::string> stageLines;
-    for (const QJsonValue& stage : report["Stages"].toArray()) {
+    for (const QJsonValue stage : report["Stages"].toArray()) {
         stageLines.push_back(stage["Line"].toString().toStdString());
         EXPECT_LE(stage["StartMs"].toDouble(), stage["EndMs"].toDouble());
     }
@@ -176,6 +176,8 @@ TEST(CliRunTest, FourStationsAtOnceAllComplete) {
     }
     std::vector<std::unique_ptr<TCliStation>> stations;
     std::vector<std::unique_ptr<TChildProcess>> programs;
+    stations.reserve(4);
+    programs.reserve(4);
     for (int n = 0; n < 4; ++n) {
         stations.push_back(std::make_unique<TCliStation>());
     }
