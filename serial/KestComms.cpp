@@ -45,12 +45,15 @@ bool TKestComms::Open() {
     if (IsOpen()) {
         throw ECommsError("Already have a Comm File Open");
     }
+    OpenFailure = TOpenFailure{};
     const unsigned PortNumber = static_cast<unsigned>(CommPort) + 1;
     LastDevicePath = NamedDevice.isEmpty() ? PortDevicePath(PortNumber, PortMapFile) : NamedDevice;
     switch (Device->Open(LastDevicePath)) {
     case TSerialDevice::TOpenResult::NotATty:
+        NoteOpenFailure(PortNumber, Device->LastFailure());
         throw ECommsError("File Handle is not a Comm Handle.");
     case TSerialDevice::TOpenResult::Failed:
+        NoteOpenFailure(PortNumber, Device->LastFailure());
         return false;
     case TSerialDevice::TOpenResult::Opened:
         break;
@@ -62,6 +65,7 @@ bool TKestComms::Open() {
     Settings.StopBits = static_cast<uint8_t>(StopBits);
     Settings.Parity = static_cast<uint8_t>(Parity);
     if (!Device->Configure(Settings)) {
+        NoteOpenFailure(PortNumber, Device->LastFailure());
         Device->Close();
         return false;
     }
@@ -82,12 +86,22 @@ bool TKestComms::Open() {
         Thread.reset();
         Device->Close();
         std::vector<uint8_t>().swap(RxBuffer);
+        TOpenFailure Failure;
+        Failure.Kind = TOpenFailureKind::Other;
+        Failure.Device = LastDevicePath;
+        Failure.Detail = QStringLiteral("the receive thread cannot be started");
+        NoteOpenFailure(PortNumber, Failure);
         throw ECommsError("Unable To Create Rx Thread");
     }
     RxThread = std::move(Thread);
     qCDebug(lcSerial).noquote() << "opened COM" + QString::number(PortNumber) << LastDevicePath
                                 << "at" << BaudRate << "baud";
     return true;
+}
+
+void TKestComms::NoteOpenFailure(unsigned PortNumber, const TOpenFailure& Failure) {
+    OpenFailure = Failure;
+    qCDebug(lcSerial).noquote() << OpenFailure.Reason(QStringLiteral("COM%1").arg(PortNumber));
 }
 
 void TKestComms::Close() {

@@ -4,6 +4,8 @@
 // conditions, and a 100 ms reply timer. Every operation runs on the GUI thread.
 #pragma once
 
+#include "serial/OpenFailure.h"
+
 #include <QObject>
 #include <QString>
 
@@ -76,6 +78,8 @@ public:
     bool IsOpen() const;
     // Device path the last Open used or tried.
     QString DevicePath() const { return LastDevicePath; }
+    // Why the last Open failed (Kind None after a success), for the operator's message.
+    const TOpenFailure& LastOpenFailure() const { return OpenFailure; }
 
     // Transactions (one at a time).
     void SetRxCondition(TRxCondition* Condition);
@@ -108,8 +112,11 @@ private:
     void SetTimeOutEvent();
     void QuitWaits();
     void StopRxThread();
+    // Keeps Failure as the reason the open of port PortNumber failed, and traces it.
+    void NoteOpenFailure(unsigned PortNumber, const TOpenFailure& Failure);
 
     QString LastDevicePath;
+    TOpenFailure OpenFailure;
     std::unique_ptr<TSerialDevice> Device;
     std::unique_ptr<TRxThread> RxThread;
     std::vector<uint8_t> RxBuffer;

@@ -60,3 +60,11 @@ bool GetLineRate(int Handle, uint32_t& OutputRate, uint32_t& InputRate) {
     InputRate = Settings.c_ispeed;
     return true;
 }
+
+bool RateWithinTolerance(uint32_t Asked, uint32_t Actual) {
+    if (Asked == 0 || Actual == 0) {
+        return false;
+    }
+    const uint64_t Gap = Asked > Actual ? uint64_t{Asked} - Actual : uint64_t{Actual} - Asked;
+    return Gap * 50 <= Asked;
+}

@@ -12,14 +12,6 @@
 #include <system_error>
 #include <unistd.h>
 
-namespace {
-
-QString ErrorText(int Code) {
-    return QString::fromStdString(std::generic_category().message(Code));
-}
-
-} // namespace
-
 bool TRxTarget::Post(std::unique_ptr<QEvent> Event) {
     const std::lock_guard<std::mutex> Guard(Lock);
     if (Component == nullptr) {

@@ -11,15 +11,10 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <system_error>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
-
-QString ErrorText(int Code) {
-    return QString::fromStdString(std::generic_category().message(Code));
-}
 
 // The termios constant of a standard rate, or 0 when the rate has none.
 speed_t StandardRate(uint32_t Rate) {
@@ -124,25 +119,66 @@ bool TSerialDevice::Fail(const QString& Message) {
     return false;
 }
 
+bool TSerialDevice::FailOpen(const char* What) {
+    const int Code = errno;
+    Fail(What);
+    Failure = OpenFailureFor(Path, Code, Error);
+    return false;
+}
+
+bool TSerialDevice::FailOpen(const QString& Message) {
+    Fail(Message);
+    Failure = OpenFailureFor(Path, 0, Error);
+    return false;
+}
+
+bool TSerialDevice::RefuseRate(uint32_t Asked, uint32_t Actual, int Code) {
+    if (Actual != 0) {
+        Fail(QStringLiteral("%1 runs at %2 baud instead of the %3 asked for, more than 2 % off")
+                 .arg(Path)
+                 .arg(Actual)
+                 .arg(Asked));
+    } else if (Code != 0) {
+        Fail(QStringLiteral("cannot set %1 baud on %2: %3").arg(Asked).arg(Path, ErrorText(Code)));
+    } else {
+        Fail(QStringLiteral("cannot set %1 baud on %2").arg(Asked).arg(Path));
+    }
+    Failure = TOpenFailure{};
+    Failure.Kind = TOpenFailureKind::RateRefused;
+    Failure.ErrorCode = Code;
+    Failure.Device = Path;
+    Failure.Detail = Error;
+    Failure.AskedRate = Asked;
+    Failure.ActualRate = Actual;
+    return false;
+}
+
 TSerialDevice::TOpenResult TSerialDevice::Open(const QString& DevicePath) {
     Close();
     Path = DevicePath;
     Error.clear();
+    Failure = TOpenFailure{};
     const QByteArray Name = QFile::encodeName(Path);
     Handle = RetryOnInterrupt(
         [&] { return ::open(Name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (Handle < 0) {
-        Fail("cannot open");
+        FailOpen("cannot open");
         return TOpenResult::Failed;
     }
     if (!::isatty(Handle)) {
-        Fail(QStringLiteral("%1 is not a terminal").arg(Path));
+        FailOpen(QStringLiteral("%1 is not a terminal").arg(Path));
+        Failure.Kind = TOpenFailureKind::NotATty;
         Close();
         return TOpenResult::NotATty;
     }
     if (::flock(Handle, LOCK_EX | LOCK_NB) == -1) {
-        Fail(errno == EWOULDBLOCK ? "another program holds" : "cannot lock");
+        const int Code = errno;
+        Fail(Code == EWOULDBLOCK ? "another program holds" : "cannot lock");
+        const QString Message = Error;
+        // Closed first: the search for the holder would otherwise find this process.
         Close();
+        Error = Message;
+        Failure = OpenFailureFor(Path, Code, Message);
         return TOpenResult::Failed;
     }
     Locked = true;
@@ -161,17 +197,22 @@ void TSerialDevice::Purge() {
 }
 
 bool TSerialDevice::Configure(const TLineSettings& Settings) {
+    Failure = TOpenFailure{};
     if (!IsOpen()) {
-        return Fail(QStringLiteral("%1 is not open").arg(Path));
+        return FailOpen(QStringLiteral("%1 is not open").arg(Path));
+    }
+    // B0 would hang the line up rather than set a rate.
+    if (Settings.BaudRate == 0) {
+        return RefuseRate(0, 0, 0);
     }
     tcflag_t Format = 0;
     QString Problem;
     if (!FormatFlags(Settings, Format, Problem)) {
-        return Fail(QStringLiteral("%1: %2").arg(Path, Problem));
+        return FailOpen(QStringLiteral("%1: %2").arg(Path, Problem));
     }
     termios Mode{};
     if (::tcgetattr(Handle, &Mode) == -1) {
-        return Fail("cannot read the line settings of");
+        return FailOpen("cannot read the line settings of");
     }
     ::cfmakeraw(&Mode);
     // A binary protocol: no software flow control, and no hardware handshake that an
@@ -191,38 +232,43 @@ bool TSerialDevice::Configure(const TLineSettings& Settings) {
         ::cfsetospeed(&Mode, Standard);
     }
     if (RetryOnInterrupt([&] { return ::tcsetattr(Handle, TCSANOW, &Mode); }) == -1) {
-        return Fail("cannot set the line settings of");
+        return FailOpen("cannot set the line settings of");
     }
     if (Standard == 0 && !SetArbitraryLineRate(Handle, Settings.BaudRate)) {
-        const int Code = errno;
-        return Fail(QStringLiteral("cannot set %1 baud on %2: %3")
-                        .arg(Settings.BaudRate)
-                        .arg(Path, ErrorText(Code)));
+        return RefuseRate(Settings.BaudRate, 0, errno);
     }
 
     termios Actual{};
     if (::tcgetattr(Handle, &Actual) == -1) {
-        return Fail("cannot read back the line settings of");
+        return FailOpen("cannot read back the line settings of");
     }
     if ((Actual.c_cflag & FormatBits) != Format) {
-        return Fail(QStringLiteral("%1 refused %2 data bits, parity %3, stop bits %4")
-                        .arg(Path)
-                        .arg(Settings.DataBits)
-                        .arg(Settings.Parity)
-                        .arg(Settings.StopBits));
+        return FailOpen(QStringLiteral("%1 refused %2 data bits, parity %3, stop bits %4")
+                            .arg(Path)
+                            .arg(Settings.DataBits)
+                            .arg(Settings.Parity)
+                            .arg(Settings.StopBits));
     }
     uint32_t OutputRate = 0;
     uint32_t InputRate = 0;
     if (!GetLineRate(Handle, OutputRate, InputRate)) {
-        const int Code = errno;
-        return Fail(
-            QStringLiteral("cannot read back the rate of %1: %2").arg(Path, ErrorText(Code)));
+        return FailOpen("cannot read back the rate of");
+    }
+    // An input rate of 0 means "as the output".
+    if (!RateWithinTolerance(Settings.BaudRate, OutputRate)) {
+        return RefuseRate(Settings.BaudRate, OutputRate, 0);
+    }
+    if (InputRate != 0 && !RateWithinTolerance(Settings.BaudRate, InputRate)) {
+        return RefuseRate(Settings.BaudRate, InputRate, 0);
     }
     if (OutputRate != Settings.BaudRate || (InputRate != 0 && InputRate != Settings.BaudRate)) {
-        return Fail(QStringLiteral("%1 runs at %2 baud instead of the %3 asked for")
-                        .arg(Path)
-                        .arg(OutputRate)
-                        .arg(Settings.BaudRate));
+        qCDebug(lcSerial).noquote()
+            << QStringLiteral("%1 runs at %2 baud (input %3) for the %4 asked for: within 2 %, "
+                              "accepted")
+                   .arg(Path)
+                   .arg(OutputRate)
+                   .arg(InputRate)
+                   .arg(Settings.BaudRate);
     }
     return true;
 }

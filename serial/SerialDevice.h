@@ -1,8 +1,11 @@
 // TSerialDevice: one serial port on a POSIX system, opened exclusively, in raw mode, at
 // any bit rate. The serial component calls only this class for the port itself; the
 // receive thread reads through it. Every failure leaves a message with the device path
-// and the system's error text in LastError (and in the bootload.serial trace).
+// and the system's error text in LastError (and in the bootload.serial trace); a failed
+// Open or Configure also leaves the reason in LastFailure.
 #pragma once
+
+#include "serial/OpenFailure.h"
 
 #include <QString>
 
@@ -36,7 +39,8 @@ public:
     // Discards unsent output and unread input.
     void Purge();
     // Raw mode with the given settings. False (and the port left open) when the driver
-    // refuses or changes any of them: never another rate than the one asked for.
+    // refuses or changes any of them; the rate it runs at may differ from the one asked
+    // for by 2 % at most, and a rate of 0 is refused before the device is touched.
     bool Configure(const TLineSettings& Settings);
     // Asks the driver for low-latency reception where it has it; true when granted.
     bool RequestLowLatency();
@@ -50,17 +54,25 @@ public:
     int FileHandle() const { return Handle; }
     const QString& DevicePath() const { return Path; }
     const QString& LastError() const { return Error; }
+    // Why the last Open or Configure failed; Kind None after a success.
+    const TOpenFailure& LastFailure() const { return Failure; }
 
 private:
     // Records "<What> <path>: <error text>" for the current errno and returns false.
     bool Fail(const char* What);
     bool Fail(const QString& Message);
+    // Fail for the errno of a call that opened or set up the port, keeping its reason.
+    bool FailOpen(const char* What);
+    bool FailOpen(const QString& Message);
+    // Fail for a refused rate: Actual is what the driver gives, 0 when it set none.
+    bool RefuseRate(uint32_t Asked, uint32_t Actual, int Code);
 
     int Handle = -1;
     bool Locked = false;
     bool Exclusive = false;
     QString Path;
     QString Error;
+    TOpenFailure Failure;
 };
 
 // Runs a system call again while it is interrupted by a signal.

@@ -213,12 +213,15 @@ void TMainForm::OpenCommsPort() {
     Comms->StopBits = TStopBits::sb1;
     Comms->CommPort = static_cast<TComport>(static_cast<uint8_t>(CommsPortNumber - 1));
     Comms->RxBufferSize = 500;
+    // The port the component tried, as the reason names it.
+    const QString portName = QStringLiteral("COM%1").arg(unsigned(Comms->CommPort) + 1);
     bool opened = false;
     try {
         opened = Comms->Open();
     } catch (const ECommsError& Error) {
         StatusPanel0->clear();
-        TModalSeam::ShowError(this, QString::fromUtf8(Error.what()));
+        TModalSeam::ShowError(this, QString::fromUtf8(Error.what()),
+                              Comms->LastOpenFailure().Reason(portName));
         return;
     }
     if (opened) {
@@ -227,11 +230,13 @@ void TMainForm::OpenCommsPort() {
     } else {
         StatusPanel0->clear();
         TModalSeam::MessageBox(this, QMessageBox::NoIcon, ApplicationTitle(),
-                               QStringLiteral("Unable To Open Comms Port. Please Select Another."));
+                               QStringLiteral("Unable To Open Comms Port. Please Select Another."),
+                               QMessageBox::Ok, Comms->LastOpenFailure().Reason(portName));
     }
 }
 
-int TMainForm::SoundMessageDlg(const QString& Text, TMsgDlgType DlgType, int Buttons, int) {
+int TMainForm::SoundMessageDlg(const QString& Text, TMsgDlgType DlgType, int Buttons, int,
+                               const QString& InformativeText) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString caption = ApplicationTitle();
     switch (DlgType) {
@@ -257,7 +262,7 @@ int TMainForm::SoundMessageDlg(const QString& Text, TMsgDlgType DlgType, int But
     QApplication::beep();
     const QMessageBox::StandardButtons buttons =
         Buttons == 0 ? QMessageBox::Ok : QMessageBox::StandardButtons(Buttons);
-    return TModalSeam::MessageBox(this, icon, caption, Text, buttons);
+    return TModalSeam::MessageBox(this, icon, caption, Text, buttons, InformativeText);
 }
 
 void TMainForm::SpinEdit1Change() {

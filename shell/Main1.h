@@ -101,7 +101,9 @@ public:
     // Appends without scrolling or selecting (the Load File command's line).
     void AppendPlainLogLine(const QString& Text);
     void ClearLogList();
-    int SoundMessageDlg(const QString& Text, TMsgDlgType DlgType, int Buttons, int HelpCtx);
+    // InformativeText: the box's second text, the reason and what to do (may be empty).
+    int SoundMessageDlg(const QString& Text, TMsgDlgType DlgType, int Buttons, int HelpCtx,
+                        const QString& InformativeText = QString());
     void SpinEdit1Change();
     void Button1Click();
     void Exit1Click();

@@ -17,21 +17,28 @@ QString& ApplicationTitle() {
     return title;
 }
 
-void TModalSeam::SetHook(TModalHook NewHook) { Hook() = std::move(NewHook); }
+void TModalSeam::SetHook(TModalHook NewHook) {
+    Hook() = std::move(NewHook);
+}
 
-bool TModalSeam::HasHook() { return static_cast<bool>(Hook()); }
+bool TModalSeam::HasHook() {
+    return static_cast<bool>(Hook());
+}
 
 int TModalSeam::MessageBox(QWidget* Parent, QMessageBox::Icon Icon, const QString& Caption,
-                           const QString& Text, QMessageBox::StandardButtons Buttons) {
+                           const QString& Text, QMessageBox::StandardButtons Buttons,
+                           const QString& InformativeText) {
     if (Hook()) {
         TModalRequest request;
         request.Kind = TModalKind::MessageBox;
         request.Icon = Icon;
         request.Caption = Caption;
         request.Text = Text;
+        request.InformativeText = InformativeText;
         return Hook()(request).Result;
     }
     QMessageBox box(Icon, Caption, Text, Buttons, Parent);
+    box.setInformativeText(InformativeText);
     return box.exec();
 }
 
@@ -60,8 +67,8 @@ QString TModalSeam::InputText(QWidget* Parent, const QString& Caption, const QSt
         return answer.Accepted ? answer.Text : QString();
     }
     bool ok = false;
-    const QString text = QInputDialog::getText(Parent, Caption, Prompt, QLineEdit::Normal,
-                                               QString(), &ok);
+    const QString text =
+        QInputDialog::getText(Parent, Caption, Prompt, QLineEdit::Normal, QString(), &ok);
     *Accepted = ok;
     return ok ? text : QString();
 }
@@ -79,7 +86,8 @@ int TModalSeam::ExecDialog(QDialog* Dialog) {
     return Dialog->exec();
 }
 
-void TModalSeam::ShowError(QWidget* Parent, const QString& Text) {
+void TModalSeam::ShowError(QWidget* Parent, const QString& Text, const QString& InformativeText) {
     QApplication::beep();
-    MessageBox(Parent, QMessageBox::Critical, ApplicationTitle(), Text);
+    MessageBox(Parent, QMessageBox::Critical, ApplicationTitle(), Text, QMessageBox::Ok,
+               InformativeText);
 }

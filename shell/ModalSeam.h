@@ -16,7 +16,8 @@ struct TModalRequest {
     TModalKind Kind = TModalKind::MessageBox;
     QMessageBox::Icon Icon = QMessageBox::NoIcon;
     QString Caption;
-    QString Text; // message text, or the input box's prompt
+    QString Text;            // message text, or the input box's prompt
+    QString InformativeText; // a message box's second text: the reason and what to do
     QDialog* Dialog = nullptr;
 };
 
@@ -40,12 +41,14 @@ public:
 
     static int MessageBox(QWidget* Parent, QMessageBox::Icon Icon, const QString& Caption,
                           const QString& Text,
-                          QMessageBox::StandardButtons Buttons = QMessageBox::Ok);
+                          QMessageBox::StandardButtons Buttons = QMessageBox::Ok,
+                          const QString& InformativeText = QString());
     // Empty and Accepted false when cancelled.
     static QString OpenFileName(QWidget* Parent, bool* Accepted);
     static QString InputText(QWidget* Parent, const QString& Caption, const QString& Prompt,
                              bool* Accepted);
     static int ExecDialog(QDialog* Dialog);
     // The application's standard error box: critical icon, application title as caption.
-    static void ShowError(QWidget* Parent, const QString& Text);
+    static void ShowError(QWidget* Parent, const QString& Text,
+                          const QString& InformativeText = QString());
 };

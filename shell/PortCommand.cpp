@@ -70,6 +70,9 @@ void TMainForm::CommsPort1Click() {
         StatusPanel0->setText(QStringLiteral(" Port: COM%1").arg(CommsPortNumber));
         return;
     }
+    // Taken before the old port is reopened, which has a failure of its own.
+    const QString reason =
+        Comms->LastOpenFailure().Reason(QStringLiteral("COM%1").arg(selected + 1));
 
     // Back to the port in use before; the panel names it only if it is open again.
     Comms->Close();
@@ -82,9 +85,9 @@ void TMainForm::CommsPort1Click() {
     }
     if (error.isEmpty()) {
         SoundMessageDlg(QStringLiteral("Unable To Open Comm Port."), TMsgDlgType::mtError,
-                        QMessageBox::Ok, 0);
+                        QMessageBox::Ok, 0, reason);
     } else {
-        TModalSeam::ShowError(this, error);
+        TModalSeam::ShowError(this, error, reason);
     }
 }
 

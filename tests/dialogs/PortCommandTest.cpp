@@ -236,6 +236,10 @@ TEST_F(PortCommand, APortThatFailsToOpenLeavesTheOldOneOpenAndSaysSo) {
     EXPECT_EQ(boxes[0].Text, QStringLiteral("Unable To Open Comm Port."));
     EXPECT_EQ(boxes[0].Icon, QMessageBox::Critical);
     EXPECT_EQ(boxes[0].Caption, QStringLiteral("Error"));
+    // The reason is the chosen port's, not that of the old one opened again.
+    EXPECT_TRUE(boxes[0].InformativeText.startsWith(
+        QStringLiteral("COM3 (%1) is not connected.").arg(Dir.filePath("no-such-tty"))))
+        << boxes[0].InformativeText.toStdString();
 }
 
 TEST_F(PortCommand, APortThatIsNoSerialDeviceReportsTheComponentsErrorAndKeepsTheOldOne) {
@@ -253,6 +257,9 @@ TEST_F(PortCommand, APortThatIsNoSerialDeviceReportsTheComponentsErrorAndKeepsTh
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].Text, QStringLiteral("File Handle is not a Comm Handle."));
     EXPECT_EQ(boxes[0].Icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes[0].InformativeText.startsWith(
+        QStringLiteral("COM4 (%1) is not a serial device.").arg(PlainFile)))
+        << boxes[0].InformativeText.toStdString();
 }
 
 TEST_F(PortCommand, WhenTheOldPortCannotBeReopenedEitherThePanelNoLongerNamesIt) {

@@ -15,10 +15,16 @@
 #include <QLoggingCategory>
 #include <QTest>
 
+#include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <random>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -69,6 +75,56 @@ private:
 bool RunningAsRoot() {
     return ::geteuid() == 0;
 }
+
+// Another process that holds a device as a program holding a port does: open, locked and
+// in exclusive mode, until this object goes.
+class THoldingProcess {
+public:
+    explicit THoldingProcess(const QString& DevicePath) {
+        int Ready[2];
+        int Release[2];
+        if (::pipe2(Ready, O_CLOEXEC) != 0 || ::pipe2(Release, O_CLOEXEC) != 0) {
+            return;
+        }
+        const QByteArray Path = DevicePath.toLocal8Bit();
+        Pid = ::fork();
+        if (Pid == 0) {
+            // Only async-signal-safe calls from here on.
+            const int Handle = ::open(Path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const bool Held = Handle >= 0 && ::flock(Handle, LOCK_EX | LOCK_NB) == 0 &&
+                              ::ioctl(Handle, TIOCEXCL) == 0;
+            const char Answer = Held ? '1' : '0';
+            (void)!::write(Ready[1], &Answer, 1);
+            char Byte = 0;
+            (void)!::read(Release[0], &Byte, 1); // returns when the parent closes its end
+            ::_exit(0);
+        }
+        ::close(Ready[1]);
+        ::close(Release[0]);
+        ReleaseHandle = Release[1];
+        pollfd Wait{Ready[0], POLLIN, 0};
+        char Answer = 0;
+        Holding = ::poll(&Wait, 1, 5000) == 1 && ::read(Ready[0], &Answer, 1) == 1 && Answer == '1';
+        ::close(Ready[0]);
+    }
+    ~THoldingProcess() {
+        if (ReleaseHandle >= 0) {
+            ::close(ReleaseHandle);
+        }
+        if (Pid > 0) {
+            ::kill(Pid, SIGKILL); // in case it never got as far as waiting
+            ::waitpid(Pid, nullptr, 0);
+        }
+    }
+    THoldingProcess(const THoldingProcess&) = delete;
+    THoldingProcess& operator=(const THoldingProcess&) = delete;
+
+    pid_t Pid = -1;
+    bool Holding = false;
+
+private:
+    int ReleaseHandle = -1;
+};
 
 } // namespace
 
@@ -224,6 +280,28 @@ TEST(SerialOpen, AMissingDeviceReturnsFalseAndTracesWhy) {
     EXPECT_FALSE(Comms.IsOpen());
     EXPECT_TRUE(Trace.Text().contains("/dev/does-not-exist-here"));
     EXPECT_TRUE(Trace.Text().contains("No such file or directory")) << Trace.Text().toStdString();
+    EXPECT_EQ(Comms.LastOpenFailure().Kind, TOpenFailureKind::NotConnected);
+    EXPECT_TRUE(Trace.Text().contains("COM4 (/dev/does-not-exist-here) is not connected."))
+        << "the operator's reason is traced too";
+}
+
+TEST(SerialOpen, ADeviceAnotherProcessHoldsIsInUseAndItsHolderNamed) {
+    TOpenPort Port;
+    THoldingProcess Holder(Port.Pty.SlavePath);
+    ASSERT_TRUE(Holder.Holding);
+    // As root the open succeeds and the lock is refused; otherwise exclusive mode refuses
+    // the open itself. Either way the holder is found through /proc.
+    EXPECT_FALSE(Port.Comms.Open());
+    EXPECT_FALSE(Port.Comms.IsOpen());
+    const TOpenFailure& Failure = Port.Comms.LastOpenFailure();
+    EXPECT_EQ(Failure.Kind, TOpenFailureKind::InUse);
+    EXPECT_EQ(Failure.HolderPid, Holder.Pid);
+    const QString Reason = Failure.Reason("COM3");
+    EXPECT_TRUE(Reason.startsWith(
+        QStringLiteral("COM3 (%1) is in use by another program (").arg(Port.Pty.SlavePath)))
+        << Reason.toStdString();
+    EXPECT_TRUE(Reason.contains(QStringLiteral(", pid %1).").arg(Holder.Pid)))
+        << Reason.toStdString();
 }
 
 TEST(SerialOpen, ADeviceWithoutRightsReturnsFalseAndTracesWhy) {
@@ -232,11 +310,21 @@ TEST(SerialOpen, ADeviceWithoutRightsReturnsFalseAndTracesWhy) {
     }
     TOpenPort Port;
     const QByteArray Path = Port.Pty.SlavePath.toLocal8Bit();
-    ASSERT_EQ(::chmod(Path.constData(), 0), 0);
+    // Its group may use it, its owner (this user) may not: the reason names the group.
+    ASSERT_EQ(::chmod(Path.constData(), 0060), 0);
+    struct stat Node {};
+    ASSERT_EQ(::stat(Path.constData(), &Node), 0);
+    const group* Group = ::getgrgid(Node.st_gid);
+    ASSERT_NE(Group, nullptr) << "the pty's group has no name";
     TSerialTrace Trace;
     EXPECT_FALSE(Port.Comms.Open());
     EXPECT_FALSE(Port.Comms.IsOpen());
     EXPECT_TRUE(Trace.Text().contains("Permission denied")) << Trace.Text().toStdString();
+    EXPECT_EQ(Port.Comms.LastOpenFailure().Kind, TOpenFailureKind::NoPermission);
+    EXPECT_EQ(Port.Comms.LastOpenFailure().Reason("COM3"),
+              QStringLiteral("COM3 (%1): permission denied. Join the group that owns it: sudo "
+                             "adduser $USER %2, then log in again.")
+                  .arg(Port.Pty.SlavePath, QString::fromLocal8Bit(Group->gr_name)));
 }
 
 TEST(SerialRate, AnyRateReadsBackFromTheMasterAsSet) {
@@ -249,6 +337,24 @@ TEST(SerialRate, AnyRateReadsBackFromTheMasterAsSet) {
         EXPECT_EQ(Output, Rate);
         EXPECT_TRUE(Input == Rate || Input == 0) << Input;
     }
+}
+
+TEST(SerialRate, ARateOf0IsRefusedWithoutTouchingTheLine) {
+    // B0 would hang the line up.
+    TOpenPort Port(COM3, 0);
+    uint32_t Before = 0;
+    uint32_t Input = 0;
+    ASSERT_TRUE(GetLineRate(Port.Pty.Master, Before, Input));
+    ASSERT_NE(Before, 0u);
+    EXPECT_FALSE(Port.Comms.Open());
+    EXPECT_FALSE(Port.Comms.IsOpen());
+    uint32_t After = 0;
+    ASSERT_TRUE(GetLineRate(Port.Pty.Master, After, Input));
+    EXPECT_EQ(After, Before);
+    EXPECT_EQ(Port.Comms.LastOpenFailure().Kind, TOpenFailureKind::RateRefused);
+    EXPECT_EQ(
+        Port.Comms.LastOpenFailure().Reason("COM3"),
+        QStringLiteral("COM3 (%1): a bit rate of 0 baud is not possible.").arg(Port.Pty.SlavePath));
 }
 
 TEST(SerialRate, LineSettingsTheDriverChangesFailTheOpen) {

@@ -47,6 +47,8 @@ TEST_F(StartUp, WithoutAnOpenablePortTheOperatorIsToldOverTheTitledWindow) {
     TMainForm& form = StartForm();
     ASSERT_EQ(Shown.size(), 1u);
     EXPECT_EQ(Shown[0].Text, PortFailure);
+    EXPECT_TRUE(Shown[0].InformativeText.startsWith("COM2 (/nonexistent/tty) is not connected."))
+        << Shown[0].InformativeText.toStdString();
     EXPECT_EQ(Shown[0].Caption, "Tarnwick K-310 Firmware Update v1.50");
     EXPECT_EQ(Shown[0].Icon, QMessageBox::NoIcon);
     EXPECT_TRUE(VisibleWhenShown[0]);
