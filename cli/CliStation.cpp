@@ -89,6 +89,9 @@ TCliStation::TCliStation(TMainForm& Form, const TCliOptions& Options, FILE* Out)
             // An error box becomes a printed error; a question gets No.
             Messages << Request.Text;
             PrintCliError(Request.Text);
+            if (!Request.InformativeText.isEmpty()) {
+                PrintCliError(Request.InformativeText);
+            }
             answer.Result =
                 Request.Icon == QMessageBox::Question ? QMessageBox::No : QMessageBox::Ok;
             break;
@@ -202,6 +205,11 @@ bool TCliStation::OpenPort() {
         PrintCliError(QStringLiteral("Unable To Open Comms Port %1 (%2)%3")
                           .arg(Options.Port, comms->DevicePath(),
                                reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
+        const QString why = comms->LastOpenFailure().Reason(
+            Options.ComNumber > 0 ? QStringLiteral("COM%1").arg(Options.ComNumber) : QString());
+        if (!why.isEmpty()) {
+            PrintCliError(why);
+        }
     }
     return opened;
 }

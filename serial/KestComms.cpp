@@ -101,7 +101,9 @@ bool TKestComms::Open() {
 
 void TKestComms::NoteOpenFailure(unsigned PortNumber, const TOpenFailure& Failure) {
     OpenFailure = Failure;
-    qCDebug(lcSerial).noquote() << OpenFailure.Reason(QStringLiteral("COM%1").arg(PortNumber));
+    // A device given by its path has no COM name.
+    qCDebug(lcSerial).noquote() << OpenFailure.Reason(
+        NamedDevice.isEmpty() ? QStringLiteral("COM%1").arg(PortNumber) : QString());
 }
 
 void TKestComms::Close() {

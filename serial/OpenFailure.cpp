@@ -200,7 +200,8 @@ QString GroupedNumber(uint64_t Number) {
 }
 
 QString TOpenFailure::Reason(const QString& PortName) const {
-    const QString Port = QStringLiteral("%1 (%2)").arg(PortName, Device);
+    const QString Port =
+        PortName.isEmpty() ? Device : QStringLiteral("%1 (%2)").arg(PortName, Device);
     switch (Kind) {
     case TOpenFailureKind::None:
         break;

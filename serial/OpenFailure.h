@@ -34,7 +34,7 @@ struct TOpenFailure {
     uint32_t ActualRate = 0;
 
     // The reason and what to do about it, naming the port as PortName:
-    // "COM3 (/dev/ttyUSB0) is not connected. ..."
+    // "COM3 (/dev/ttyUSB0) is not connected. ..."; without a PortName, by its device.
     QString Reason(const QString& PortName) const;
 };
 
