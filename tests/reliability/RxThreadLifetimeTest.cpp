@@ -115,6 +115,12 @@ private:
 TEST_F(ReceiveThread, LeftRunningByStopItCannotReachItsComponent) {
     TSerialTrace trace;
     TChunkCounter component;
+    {
+        THold& hold = Hold();
+        const std::lock_guard<std::mutex> lock(hold.Lock);
+        hold.Entered = false;
+        hold.Released = false;
+    }
     TRxThread::SetChunkHook(HoldThread);
     TRxThread thread(ReadEnd(), &component, 1);
     ASSERT_TRUE(thread.Begin());
