@@ -47,7 +47,8 @@ bool TKestComms::Open() {
     }
     OpenFailure = TOpenFailure{};
     const unsigned PortNumber = static_cast<unsigned>(CommPort) + 1;
-    LastDevicePath = NamedDevice.isEmpty() ? PortDevicePath(PortNumber, PortMapFile) : NamedDevice;
+    LastDevicePath =
+        NamedDevice.isEmpty() ? PortDevicePath(PortNumber, PortMapFile, SessionPorts) : NamedDevice;
     switch (Device->Open(LastDevicePath)) {
     case TSerialDevice::TOpenResult::NotATty:
         NoteOpenFailure(PortNumber, Device->LastFailure());

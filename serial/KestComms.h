@@ -5,6 +5,7 @@
 #pragma once
 
 #include "serial/OpenFailure.h"
+#include "serial/PortMap.h"
 
 #include <QObject>
 #include <QString>
@@ -66,6 +67,8 @@ public:
     QString PortMapFile;
     // When not empty, the device Open uses instead of CommPort's (a port named by its path).
     QString NamedDevice;
+    // Ports numbered in this run that PortMapFile could not record; its keys come first.
+    TSessionPortMap SessionPorts;
 
     // Opens the port and starts the receive thread. False when the device cannot be
     // opened (absent, no rights, held by another program). Raises ECommsError

@@ -2,7 +2,8 @@
 
 #include "settings/IniFile.h"
 
-QString PortDevicePath(unsigned PortNumber, const QString& MapFile) {
+QString PortDevicePath(unsigned PortNumber, const QString& MapFile,
+                       const TSessionPortMap& Session) {
     const QString FileName = MapFile.isEmpty() ? DefaultPortMapFile : MapFile;
     const TIniFile File = TIniFile::Read(FileName);
     if (File.State == TIniFileState::Usable) {
@@ -12,6 +13,9 @@ QString PortDevicePath(unsigned PortNumber, const QString& MapFile) {
         if (!Mapped.isEmpty()) {
             return Mapped;
         }
+    }
+    if (const auto It = Session.constFind(PortNumber); It != Session.cend()) {
+        return It.value();
     }
     return QStringLiteral("/dev/ttyS%1").arg(PortNumber == 0 ? 0 : PortNumber - 1);
 }

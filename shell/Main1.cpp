@@ -110,6 +110,7 @@ void TMainForm::BuildControls() {
     StatusPanel0->setFixedWidth(150);
     StatusPanel1 = new QLabel(StatusBar1);
     StatusPanel1->setFixedWidth(50);
+    StatusPanel0->installEventFilter(this);
     StatusBar1->addWidget(StatusPanel0);
     StatusBar1->addWidget(StatusPanel1);
     setStatusBar(StatusBar1);
@@ -175,6 +176,7 @@ void TMainForm::FormCreate() {
     setWindowTitle(ApplicationTitle());
     LoadEmbeddedImage();
     UpdateStartButton();
+    NumberNewPorts(); // an adapter plugged in before start-up can be the saved port
     OpenCommsPort();
 }
 
@@ -207,6 +209,7 @@ void TMainForm::OpenCommsPort() {
         Comms->Close();
     }
     Comms->PortMapFile = SettingsDir + SettingsFileName;
+    Comms->SessionPorts = SessionPorts;
     Comms->BaudRate = 115200;
     Comms->Parity = TParity::None;
     Comms->DataBits = 8;

@@ -5,6 +5,9 @@
 // the upgrade sequence).
 #pragma once
 
+#include "serial/PortDiscovery.h"
+#include "serial/PortMap.h"
+
 #include <QEvent>
 #include <QMainWindow>
 
@@ -23,6 +26,7 @@ class QStatusBar;
 class TAboutBox;
 class TCommSelFrm;
 class TKestComms;
+struct TPortListing;
 
 // The private message that chains the upgrade steps; the step number travels with it.
 constexpr QEvent::Type WM_UPGRADE_STEP = static_cast<QEvent::Type>(0x8190);
@@ -122,6 +126,18 @@ public:
     void CommsPort1Click();
     void About1Click();
 
+    // ---- Ports found ----
+    // Lists the ports there now and gives each new adapter the lowest free COM number
+    // from COM3 up, recorded in [Ports] of the settings file (or, when the file cannot be
+    // written, for this run in SessionPorts, which the component is given too).
+    void NumberNewPorts();
+    // For the port dialog: what each of COM1..COM32 opens now, and whether it is there.
+    QList<TPortListing> PortListings() const;
+    // The status panel's tool tip: the device of the open port; empty when none is open.
+    QString OpenPortToolTip() const;
+    QList<TPresentPort> FoundPorts; // as NumberNewPorts last listed them
+    TSessionPortMap SessionPorts;
+
     // ---- Bootloader exchange and commands ----
     int32_t BootTransaction(TKestComms* Port, uint8_t Command, uint8_t Count, uint8_t PayloadLength,
                             const uint8_t* Payload, uint16_t TimeOut, uint8_t* Reply);
@@ -172,6 +188,8 @@ signals:
 public:
 protected:
     bool event(QEvent* Event) override;
+    // The status panel's tool tip, made when it is asked for.
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
 
 private:

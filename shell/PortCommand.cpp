@@ -13,10 +13,10 @@
 namespace {
 
 // The device each of COM1..COM32 stands for, as the component will open it.
-QStringList PortDevices(const QString& PortMapFile) {
+QStringList PortDevices(const QString& PortMapFile, const TSessionPortMap& SessionPorts) {
     QStringList devices;
     for (unsigned port = 1; port <= TCommSelFrm::PortCount; ++port) {
-        devices << PortDevicePath(port, PortMapFile);
+        devices << PortDevicePath(port, PortMapFile, SessionPorts);
     }
     return devices;
 }
@@ -51,7 +51,9 @@ void TMainForm::CommsPort1Click() {
     }
     const bool savedPortListed = CommsPortNumber >= 1 && CommsPortNumber <= TCommSelFrm::PortCount;
     CommSelFrm->ComboBox1->setCurrentIndex(savedPortListed ? CommsPortNumber - 1 : -1);
-    CommSelFrm->SetPortDevices(PortDevices(Comms->PortMapFile));
+    NumberNewPorts(); // an adapter plugged in a moment ago is in the list
+    CommSelFrm->SetPortDevices(PortDevices(Comms->PortMapFile, SessionPorts));
+    CommSelFrm->SetPortListing(PortListings());
     CentreOn(CommSelFrm, this);
     if (TModalSeam::ExecDialog(CommSelFrm) != QDialog::Accepted) {
         return;

@@ -1,10 +1,14 @@
 #include "shell/commsel.h"
 
+#include "shell/PortItemDelegate.h"
+
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 
 TCommSelFrm::TCommSelFrm(QWidget* Parent)
     : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -65,4 +69,29 @@ void TCommSelFrm::keyPressEvent(QKeyEvent* Event) {
         return;
     }
     QDialog::keyPressEvent(Event);
+}
+
+void TCommSelFrm::SetPortListing(const QList<TPortListing>& Listings) {
+    if (PortItemDelegate == nullptr) {
+        PortItemDelegate = new TPortItemDelegate(DescriptionRole, DeviceRole, ComboBox1);
+        ComboBox1->setItemDelegate(PortItemDelegate);
+    }
+    const QBrush absent = palette().brush(QPalette::Disabled, QPalette::Text);
+    QStringList descriptions;
+    QStringList devices;
+    for (int i = 0; i < ComboBox1->count(); ++i) {
+        const TPortListing listing = i < Listings.size() ? Listings[i] : TPortListing();
+        ComboBox1->setItemData(i, listing.Description, DescriptionRole);
+        ComboBox1->setItemData(i, listing.Device, DeviceRole);
+        ComboBox1->setItemData(i, listing.Present, PresentRole);
+        ComboBox1->setItemData(i, listing.Present ? QVariant() : QVariant(absent),
+                               Qt::ForegroundRole);
+        descriptions << listing.Description;
+        devices << listing.Device;
+    }
+    // The drop-down list may be wider than the box: wide enough for every row.
+    QAbstractItemView* view = ComboBox1->view();
+    PortItemDelegate->FitColumns(view->fontMetrics(), descriptions, devices);
+    view->setMinimumWidth(PortItemDelegate->RowWidth(view->fontMetrics()) + 2 * view->frameWidth() +
+                          view->verticalScrollBar()->sizeHint().width());
 }

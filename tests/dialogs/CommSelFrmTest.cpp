@@ -2,6 +2,7 @@
 #include "DialogTestSupport.h"
 #include "shell/commsel.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -123,4 +124,42 @@ TEST(CommSelFrm, ToolTipsNameTheDeviceOfEachPort) {
     dialog.SetPortDevices({QStringLiteral("/dev/a")});
     EXPECT_FALSE(dialog.ComboBox1->itemData(1, Qt::ToolTipRole).isValid());
     EXPECT_EQ(dialog.ComboBox1->itemText(2), QStringLiteral("COM3"));
+}
+
+TEST(CommSelFrm, TheDropDownListShowsPresentPortsBesideTheirNamesAndDimsAbsentOnes) {
+    TCommSelFrm dialog;
+    QList<TPortListing> listings(32);
+    listings[2] = {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART (A10K1234)"),
+                   true};
+    listings[4] = {QStringLiteral("/dev/serial/by-id/usb-Gone-if00-port0"), QString(), false};
+    dialog.SetPortListing(listings);
+
+    const QAbstractItemModel* model = dialog.ComboBox1->model();
+    const auto data = [&](int Row, int Role) { return model->index(Row, 0).data(Role); };
+    EXPECT_EQ(data(2, TCommSelFrm::DescriptionRole).toString(),
+              QStringLiteral("FT232R USB UART (A10K1234)"));
+    EXPECT_EQ(data(2, TCommSelFrm::DeviceRole).toString(), QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_FALSE(data(2, Qt::ForegroundRole).isValid()) << "present: drawn as usual";
+    const QColor dimmed = dialog.palette().color(QPalette::Disabled, QPalette::Text);
+    for (int row : {0, 4, 31}) {
+        EXPECT_EQ(data(row, Qt::ForegroundRole).value<QBrush>().color(), dimmed) << row;
+        EXPECT_TRUE(model->flags(model->index(row, 0)) & Qt::ItemIsEnabled) << "still a choice";
+    }
+    EXPECT_EQ(data(4, TCommSelFrm::DeviceRole).toString(),
+              QStringLiteral("/dev/serial/by-id/usb-Gone-if00-port0"));
+    for (int i = 0; i < 32; ++i) {
+        EXPECT_EQ(dialog.ComboBox1->itemText(i), QStringLiteral("COM%1").arg(i + 1));
+    }
+
+    // The open list is wide enough for the name, the description and the device.
+    dialog.show();
+    dialog.ComboBox1->showPopup();
+    QAbstractItemView* view = dialog.ComboBox1->view();
+    QTRY_VERIFY(view->isVisible());
+    const QFontMetrics metrics = view->fontMetrics();
+    EXPECT_GE(view->viewport()->width(),
+              metrics.horizontalAdvance(QStringLiteral("COM3   FT232R USB UART (A10K1234)   "
+                                                       "/dev/serial/by-id/usb-Gone-if00-port0")));
+    EXPECT_GT(view->width(), dialog.ComboBox1->width());
+    dialog.ComboBox1->hidePopup();
 }

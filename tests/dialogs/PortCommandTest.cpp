@@ -2,15 +2,19 @@
 // pseudo-terminals mapped in the working directory's "Bootload.Ini".
 #include "DialogTestSupport.h"
 #include "serial/KestComms.h"
+#include "serial/PortDiscovery.h"
+#include "serial/PortMap.h"
 #include "settings/IniFile.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
 #include "shell/about.h"
 #include "shell/commsel.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -67,6 +71,7 @@ protected:
         WriteIni(SavedPort, Com1.SlavePath);
         PreviousDir = QDir::currentPath();
         ASSERT_TRUE(QDir::setCurrent(Dir.path()));
+        SetPresentPortsSource([this] { return Present; });
         TModalSeam::SetHook([this](const TModalRequest& Request) {
             Requests.push_back(Request);
             TModalAnswer answer;
@@ -83,6 +88,7 @@ protected:
     void TearDown() override {
         Form.reset();
         TModalSeam::SetHook({});
+        SetPresentPortsSource({});
         if (!PreviousDir.isEmpty()) {
             QDir::setCurrent(PreviousDir);
         }
@@ -129,10 +135,20 @@ protected:
         return found;
     }
     QString Panel() const { return Form->StatusPanel0->text(); }
+    // The adapter plugged in: listed by the system with its description.
+    void PlugAdapter() {
+        TPresentPort port;
+        port.Device = Adapter.SlavePath;
+        port.Description = QStringLiteral("FT232R USB UART");
+        port.SerialNumber = QStringLiteral("A10K1234");
+        Present << port;
+    }
 
     QTemporaryDir Dir;
     TTestPty Com1;
     TTestPty Com2;
+    TTestPty Adapter; // a USB adapter as the system lists it, when it is in Present
+    QList<TPresentPort> Present;
     QString PlainFile;
     QString PreviousDir;
     std::vector<TModalRequest> Requests;
@@ -391,4 +407,77 @@ TEST(PortDialog, EscapeDoesNothingAndTheCloseBoxCancels) {
     EXPECT_TRUE(dialog.close());
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
+
+TEST_F(PortCommand, AnAdapterPluggedBeforeStartUpIsNumberedBeforeTheSavedPortOpens) {
+    PlugAdapter();
+    ASSERT_NO_FATAL_FAILURE(StartWith(5)); // COM3 and COM4 have lines: COM5 is the first free
+    EXPECT_TRUE(Form->Comms->IsOpen());
+    EXPECT_EQ(Form->Comms->DevicePath(), Adapter.SlavePath);
+    EXPECT_EQ(Panel(), QStringLiteral(" Port: COM5"));
+    // Added after the lines the person wrote, which stay as they were.
+    EXPECT_TRUE(IniBytes().endsWith(
+        QStringLiteral("COM4 = %1\nCOM5=%2\n").arg(PlainFile, Adapter.SlavePath).toUtf8()))
+        << IniBytes().toStdString();
+    EXPECT_TRUE(Requests.empty());
+
+    QHelpEvent ask(QEvent::ToolTip, QPoint(2, 2), Form->StatusPanel0->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(Form->StatusPanel0, &ask);
+    EXPECT_EQ(Form->StatusPanel0->toolTip(),
+              Adapter.SlavePath + QStringLiteral("\nFT232R USB UART (A10K1234)"));
+    EXPECT_EQ(Panel(), QStringLiteral(" Port: COM5"));
+}
+
+TEST_F(PortCommand, TheDialogListsAnAdapterPluggedAMomentAgoAndDimsPortsThatAreNotThere) {
+    ASSERT_NO_FATAL_FAILURE(StartWith(1));
+    PlugAdapter();
+    QComboBox* list = nullptr;
+    OnDialog = [&](QDialog* Dialog) {
+        list = static_cast<TCommSelFrm*>(Dialog)->ComboBox1;
+        return int(QDialog::Rejected);
+    };
+    Form->CommsPort1Click();
+    ASSERT_NE(list, nullptr);
+    const auto data = [&](int Index, int Role) { return list->itemData(Index, Role); };
+    EXPECT_EQ(data(4, TCommSelFrm::DeviceRole).toString(), Adapter.SlavePath);
+    EXPECT_EQ(data(4, TCommSelFrm::DescriptionRole).toString(),
+              QStringLiteral("FT232R USB UART (A10K1234)"));
+    EXPECT_TRUE(data(4, TCommSelFrm::PresentRole).toBool());
+    EXPECT_FALSE(data(4, Qt::ForegroundRole).isValid());
+    // COM3's line names a device that is not there: shown, dimmed.
+    EXPECT_FALSE(data(2, TCommSelFrm::PresentRole).toBool());
+    EXPECT_EQ(data(2, TCommSelFrm::DeviceRole).toString(),
+              Dir.filePath(QStringLiteral("no-such-tty")));
+    EXPECT_EQ(data(2, Qt::ForegroundRole).value<QBrush>().color(),
+              list->palette().color(QPalette::Disabled, QPalette::Text));
+    EXPECT_EQ(list->itemText(4), QStringLiteral("COM5"));
+    EXPECT_TRUE(IniBytes().endsWith(QStringLiteral("COM5=%1\n").arg(Adapter.SlavePath).toUtf8()));
+    EXPECT_TRUE(Requests.size() == 1u) << "the dialog only";
+}
+
+TEST_F(PortCommand, AnAdapterTheFileCannotRecordIsNumberedForThisRunWithoutAMessageBox) {
+    ASSERT_NO_FATAL_FAILURE(StartWith(1));
+    // From now on the file is no settings file: it is never written.
+    QFile ini(IniPath());
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ini.write(QByteArray("[Ports]\0", 8));
+    ini.close();
+    const QByteArray before = IniBytes();
+    Requests.clear();
+    PlugAdapter();
+    QComboBox* list = nullptr;
+    OnDialog = [&](QDialog* Dialog) {
+        list = static_cast<TCommSelFrm*>(Dialog)->ComboBox1;
+        return int(QDialog::Rejected);
+    };
+    Form->CommsPort1Click();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->itemData(2, TCommSelFrm::DeviceRole).toString(), Adapter.SlavePath);
+    EXPECT_TRUE(list->itemData(2, TCommSelFrm::PresentRole).toBool());
+    EXPECT_EQ(PortDevicePath(3, Form->Comms->PortMapFile, Form->Comms->SessionPorts),
+              Adapter.SlavePath)
+        << "the component opens COM3 on the adapter";
+    EXPECT_EQ(IniBytes(), before);
+    ASSERT_EQ(Requests.size(), 1u) << "the dialog, and no message box";
+    EXPECT_EQ(Requests[0].Kind, TModalKind::Dialog);
 }

@@ -3,6 +3,7 @@
 // hang-ups and closing.
 #include "KestCommsTestAccess.h"
 #include "PtyPair.h"
+#include "SerialTrace.h"
 #include "serial/KestComms.h"
 #include "serial/LineRate.h"
 #include "serial/PortMap.h"
@@ -12,7 +13,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QTest>
 
 #include <csignal>
@@ -47,29 +47,6 @@ struct TOpenPort {
     TKestComms Comms;
     QByteArray Received;
     int Chunks = 0;
-};
-
-// Collects the bootload.serial trace while it lives.
-class TSerialTrace {
-public:
-    TSerialTrace() {
-        Lines().clear();
-        QLoggingCategory::setFilterRules(QStringLiteral("bootload.serial.debug=true"));
-        Previous = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext&, const QString& Text) { Lines() << Text; });
-    }
-    ~TSerialTrace() {
-        qInstallMessageHandler(Previous);
-        QLoggingCategory::setFilterRules(QString());
-    }
-    QString Text() const { return Lines().join('\n'); }
-
-private:
-    static QStringList& Lines() {
-        static QStringList Collected;
-        return Collected;
-    }
-    QtMessageHandler Previous = nullptr;
 };
 
 bool RunningAsRoot() {
@@ -149,6 +126,10 @@ TEST(PortMap, MapsPortsThroughThePortsSectionElseToTtyS) {
     EXPECT_EQ(PortDevicePath(10, Ini), "/dev/ttyS9");
     EXPECT_EQ(PortDevicePath(40, Ini), "/dev/ttyACM0");
     EXPECT_EQ(PortDevicePath(256, Ini), "/dev/ttyS255");
+    // Numbers given for this run only count where the file has no key.
+    const TSessionPortMap Session{{3, "/dev/ttyUSB7"}, {7, "/dev/ttyUSB8"}};
+    EXPECT_EQ(PortDevicePath(3, Ini, Session), "/dev/ttyUSB0");
+    EXPECT_EQ(PortDevicePath(7, Ini, Session), "/dev/ttyUSB8");
     QFile Read(Ini);
     Read.open(QIODevice::ReadOnly);
     EXPECT_EQ(Read.readAll(), Before) << "the map is never written";
