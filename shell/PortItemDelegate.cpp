@@ -7,6 +7,13 @@
 
 namespace {
 
+// Text cut to Width, with an ellipsis, only when it does not fit (elidedText alone may cut
+// a text exactly as wide as the room).
+QString Fitted(const QFontMetrics& Metrics, const QString& Text, Qt::TextElideMode Mode,
+               int Width) {
+    return Metrics.horizontalAdvance(Text) <= Width ? Text : Metrics.elidedText(Text, Mode, Width);
+}
+
 // Room for the widest name; the text itself is the item's own.
 const QString WidestName = QStringLiteral("COM32");
 // Beside the item text's own margins.
@@ -74,11 +81,11 @@ void TPortItemDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Opt
     if (DescriptionWidth > 0) {
         const QRect column(x, text.top(), DescriptionWidth, text.height());
         Painter->drawText(column, flags,
-                          metrics.elidedText(description, Qt::ElideRight, column.width()));
+                          Fitted(metrics, description, Qt::ElideRight, column.width()));
         x += DescriptionWidth + Gap(metrics);
     }
     const QRect column(x, text.top(), std::max(0, text.right() + 1 - x), text.height());
-    Painter->drawText(column, flags, metrics.elidedText(device, Qt::ElideMiddle, column.width()));
+    Painter->drawText(column, flags, Fitted(metrics, device, Qt::ElideMiddle, column.width()));
     Painter->restore();
 }
 
