@@ -7,9 +7,8 @@ QString PortDevicePath(unsigned PortNumber, const QString& MapFile,
     const QString FileName = MapFile.isEmpty() ? DefaultPortMapFile : MapFile;
     const TIniFile File = TIniFile::Read(FileName);
     if (File.State == TIniFileState::Usable) {
-        const QString Mapped =
-            IniValue(File.Bytes, u"Ports", QStringLiteral("COM%1").arg(PortNumber))
-                .value_or(QString());
+        QString Mapped = IniValue(File.Bytes, u"Ports", QStringLiteral("COM%1").arg(PortNumber))
+                             .value_or(QString());
         if (!Mapped.isEmpty()) {
             return Mapped;
         }

@@ -27,7 +27,7 @@ TPortNumbering RecordNewAdapters(const QString& SettingsPath, const QList<TPrese
         entries << qMakePair(PortsKey(it.key()), it.value());
     }
 
-    const TPortNumbering numbering = NumberNewAdapters(Present, entries);
+    TPortNumbering numbering = NumberNewAdapters(Present, entries);
     for (const TPortAssignment& assignment : numbering.Assigned) {
         const QString key = PortsKey(assignment.Port);
         QString error;
