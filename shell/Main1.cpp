@@ -68,10 +68,12 @@ void TMainForm::BuildControls() {
                    Qt::WindowCloseButtonHint);
 
     // The whole program's font, not the window's alone: the dialogs and message boxes
-    // were laid out for the same size as the window.
+    // were laid out for the same size as the window. The window itself exists already,
+    // so it is given the font at once too.
     QFont font = QApplication::font();
     font.setPointSize(FontPointSize);
     QApplication::setFont(font);
+    setFont(font);
 
     auto* client = new QWidget(this);
     client->setFixedSize(ClientWidth, ClientHeight - StatusBarHeight);
