@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     case TCliAction::ListPorts:
-        return ListPorts(form.SettingsDir, stdout);
+        return ListPorts(form, stdout);
     case TCliAction::Update:
     case TCliAction::Identify: {
         // With the report on standard output, the progress goes to standard error.

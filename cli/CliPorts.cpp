@@ -1,21 +1,31 @@
 #include "cli/CliPorts.h"
 
-#include "serial/PortMap.h"
-#include "shell/Settings.h"
+#include "shell/Main1.h"
+#include "shell/commsel.h"
 
 #include <QFileInfo>
 
-namespace {
-constexpr unsigned LastListedPort = 32;
-}
-
-int ListPorts(const QString& SettingsDir, FILE* Out) {
-    const QString mapFile = SettingsDir + SettingsFileName;
-    for (unsigned port = 1; port <= LastListedPort; ++port) {
-        const QString device = PortDevicePath(port, mapFile);
-        if (QFileInfo::exists(device)) {
-            std::fprintf(Out, "COM%u\t%s\n", port, device.toLocal8Bit().constData());
+int ListPorts(TMainForm& Form, FILE* Out) {
+    Form.NumberNewPorts();
+    const QList<TPortListing> listings = Form.PortListings();
+    int listed = 0;
+    for (qsizetype index = 0; index < listings.size(); ++index) {
+        const TPortListing& listing = listings[index];
+        if (listing.Device.isEmpty()) {
+            continue;
         }
+        // A [Ports] line for a device that is not there now is listed as such.
+        QString description = listing.Description;
+        if (!listing.Present && !QFileInfo::exists(listing.Device)) {
+            description = QStringLiteral("(not connected)");
+        }
+        std::fprintf(Out, "COM%d\t%s\t%s\n", static_cast<int>(index) + 1,
+                     listing.Device.toLocal8Bit().constData(),
+                     description.toLocal8Bit().constData());
+        ++listed;
+    }
+    if (listed == 0) {
+        std::fprintf(stderr, "no serial ports found\n");
     }
     std::fflush(Out);
     return 0;

@@ -1,9 +1,11 @@
-// --list-ports: the serial ports found, each with its COM number, device and description.
+// --list-ports: the serial ports found, each with its COM number, device and description,
+// numbered as the window numbers them (a new USB adapter gets its COM number recorded in
+// [Ports] of "Bootload.Ini", as the window's start-up does).
 #pragma once
-
-#include <QString>
 
 #include <cstdio>
 
-// Prints one line per port; the exit status (0).
-int ListPorts(const QString& SettingsDir, FILE* Out);
+class TMainForm;
+
+// Prints one line per port: "COMn<TAB>device<TAB>description"; the exit status (0).
+int ListPorts(TMainForm& Form, FILE* Out);

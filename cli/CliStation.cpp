@@ -182,6 +182,8 @@ bool TCliStation::OpenPort() {
     Form.Comms = comms;
     comms->PortMapFile = Form.SettingsDir + SettingsFileName;
     if (Options.ComNumber > 0) {
+        // COM numbers as the window's start-up gives them: a new adapter gets its number.
+        Form.NumberNewPorts();
         Form.CommsPortNumber = Options.ComNumber;
         comms->CommPort = static_cast<TComport>(static_cast<uint8_t>(Options.ComNumber - 1));
     } else {

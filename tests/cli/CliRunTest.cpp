@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -197,6 +198,20 @@ TEST(CliRunTest, FourStationsAtOnceAllComplete) {
         EXPECT_EQ(result.Status, 0) << "station " << n << ": " << result.Errors;
         ExpectImageWritten(stations[n]->Unit(), n == 3 ? ownImage : BuildImage());
     }
+}
+
+TEST(CliRunTest, ListPortsNamesTheMappedPortAndMapsAnAbsentOneAsNotConnected) {
+    TCliStation station;
+    {
+        std::ifstream in(station.File("Bootload.Ini"));
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        text.replace(text.find("[Ports]"), 7, "[Ports]\nCOM7=/dev/no-such-adapter");
+        std::ofstream(station.File("Bootload.Ini")) << text;
+    }
+    const TCliResult result = station.Run({"--list-ports"});
+    ASSERT_EQ(result.Status, 0) << result.Errors;
+    EXPECT_THAT(result.Lines, ::testing::Contains("COM3\t" + station.Unit().PortPath() + "\t"));
+    EXPECT_THAT(result.Lines, ::testing::Contains("COM7\t/dev/no-such-adapter\t(not connected)"));
 }
 
 TEST(CliRunTest, BadInputIsRefusedBeforeTheUnitHearsAnything) {
