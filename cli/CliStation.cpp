@@ -87,10 +87,9 @@ TCliStation::TCliStation(TMainForm& Form, const TCliOptions& Options, FILE* Out)
             break;
         case TModalKind::MessageBox:
             // An error box becomes a printed error; a question gets No.
-            Messages << Request.Text;
-            PrintCliError(Request.Text);
+            ReportError(Request.Text);
             if (!Request.InformativeText.isEmpty()) {
-                PrintCliError(Request.InformativeText);
+                ReportError(Request.InformativeText);
             }
             answer.Result =
                 Request.Icon == QMessageBox::Question ? QMessageBox::No : QMessageBox::Ok;
@@ -107,6 +106,11 @@ TCliStation::TCliStation(TMainForm& Form, const TCliOptions& Options, FILE* Out)
 
 TCliStation::~TCliStation() {
     TModalSeam::SetHook({});
+}
+
+void TCliStation::ReportError(const QString& Text) {
+    Messages << Text;
+    PrintCliError(Text);
 }
 
 void TCliStation::Say(const QString& Text) {
@@ -204,13 +208,13 @@ bool TCliStation::OpenPort() {
     Report.Root.insert(QStringLiteral("Port"), Options.Port);
     Report.Root.insert(QStringLiteral("Device"), comms->DevicePath());
     if (!opened) {
-        PrintCliError(QStringLiteral("Unable To Open Comms Port %1 (%2)%3")
-                          .arg(Options.Port, comms->DevicePath(),
-                               reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
+        ReportError(QStringLiteral("Unable To Open Comms Port %1 (%2)%3")
+                        .arg(Options.Port, comms->DevicePath(),
+                             reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
         const QString why = comms->LastOpenFailure().Reason(
             Options.ComNumber > 0 ? QStringLiteral("COM%1").arg(Options.ComNumber) : QString());
         if (!why.isEmpty()) {
-            PrintCliError(why);
+            ReportError(why);
         }
     }
     return opened;

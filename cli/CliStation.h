@@ -38,6 +38,8 @@ private:
     bool OpenPort();
     void OnSignal(int Number);
     int Finish(int Status, const QString& Outcome);
+    // Prints an error and keeps it for the report.
+    void ReportError(const QString& Text);
     void Say(const QString& Text);
 
     TMainForm& Form;

@@ -232,6 +232,12 @@ TEST(CliRunTest, BadInputIsRefusedBeforeTheUnitHearsAnything) {
         {{"--port", "COM3", "--json", "missing/run.json"}, 2, "--json"},
         {{"--port", "COM3", "--json", "."}, 2, "--json"},
     };
+    // A port that does not open: the report says why.
+    EXPECT_EQ(station.Run({"--port", "/dev/no-such-port", "--json", "r.json"}).Status, 3);
+    const QJsonObject report = ReadJsonFile(station.File("r.json"));
+    EXPECT_EQ(report["ExitStatus"].toInt(), 3);
+    EXPECT_THAT(report["Messages"].toArray().first().toString().toStdString(),
+                HasSubstr("Unable To Open Comms Port /dev/no-such-port"));
     for (const auto& c : cases) {
         const TCliResult result = station.Run(c.Arguments);
         EXPECT_EQ(result.Status, c.Status) << c.Says;
