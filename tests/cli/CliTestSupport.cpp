@@ -2,7 +2,9 @@
 
 #include "shell/ProductTable.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 
 #include <gtest/gtest.h>
@@ -16,8 +18,20 @@ TCliStation::TCliStation(const TUnitSimConfig& Config)
     EXPECT_TRUE(SimUnit->WritePortMap(Dir(), 3));
 }
 
+namespace {
+
+// The program beside this test when it was copied there (an unprivileged run), else the
+// one the build made.
+std::string CliProgram() {
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/bootload-cli");
+    return QFileInfo(beside).isExecutable() ? beside.toStdString()
+                                            : std::string(BOOTLOAD_CLI_PROGRAM);
+}
+
+} // namespace
+
 std::unique_ptr<TChildProcess> TCliStation::Start(const std::vector<std::string>& Arguments) const {
-    std::vector<std::string> line{BOOTLOAD_CLI_PROGRAM};
+    std::vector<std::string> line{CliProgram()};
     line.insert(line.end(), Arguments.begin(), Arguments.end());
     return std::make_unique<TChildProcess>(line, Dir());
 }
@@ -50,7 +64,8 @@ QJsonObject ReadJsonFile(const std::string& Path) {
 }
 
 std::vector<uint8_t> BuildImage() {
-    QFile file(QStringLiteral(BOOTLOAD_FIRMWARE_IMAGE));
+    // Embedded in this test as in the program, so that a copy run elsewhere has it too.
+    QFile file(QStringLiteral(":/firmware/HFILE"));
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
     return {bytes.begin(), bytes.end()};
