@@ -20,6 +20,5 @@ int32_t ReadRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint1
 int32_t WriteRegister(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint16_t Register,
                       uint16_t Value, uint16_t TimeOut);
 // Count is at most 20 (the request is built in a 50-byte buffer); more gives -1, nothing sent.
-int32_t WriteRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function,
-                       uint16_t FirstRegister, uint16_t Count, const uint16_t* Values,
-                       uint16_t TimeOut);
+int32_t WriteRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint16_t FirstRegister,
+                       uint16_t Count, const uint16_t* Values, uint16_t TimeOut);
