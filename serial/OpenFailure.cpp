@@ -1,6 +1,7 @@
 #include "serial/OpenFailure.h"
 
 #include "serial/SerialLog.h"
+#include "settings/ErrorText.h"
 
 #include <QFile>
 #include <QLocale>

@@ -2,6 +2,7 @@
 
 #include "serial/SerialDevice.h"
 #include "serial/SerialLog.h"
+#include "settings/ErrorText.h"
 
 #include <QCoreApplication>
 

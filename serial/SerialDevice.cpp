@@ -2,6 +2,7 @@
 
 #include "serial/LineRate.h"
 #include "serial/SerialLog.h"
+#include "settings/ErrorText.h"
 
 #include <QElapsedTimer>
 #include <QFile>

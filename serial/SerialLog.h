@@ -7,6 +7,3 @@ Q_DECLARE_LOGGING_CATEGORY(lcSerial)
 
 // "10 02 00 02 fe 10 03"
 QString HexBytes(const uint8_t* Bytes, size_t Length);
-
-// The system's text for an errno value ("No such file or directory"); safe on any thread.
-QString ErrorText(int Code);

@@ -3,6 +3,7 @@
 // one as it was.
 #include "settings/IniFile.h"
 
+#include "settings/ErrorText.h"
 #include "settings/RegularFile.h"
 
 #include <QFile>
@@ -12,14 +13,9 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace {
-
-QString ErrorText(int Code) {
-    return QString::fromStdString(std::generic_category().message(Code));
-}
 
 void SetError(QString* Error, const QString& Text) {
     if (Error != nullptr) {
