@@ -4,9 +4,9 @@
 #include "modbus/ModBusPro.h"
 
 #include "serial/KestComms.h"
+#include "serial/ResultCodes.h"
 #include "serial/RxCondition.h"
-
-#include <QPointer>
+#include "serial/RxConditionScope.h"
 
 #include <algorithm>
 
@@ -28,7 +28,7 @@ void PutCrc(uint8_t* Frame, uint16_t Length) {
     PutWord(Frame + Length - 2, ModbusCrc(Frame, 0, static_cast<uint16_t>(Length - 3)));
 }
 
-// Normal reply first (result 1), exception reply second (result 2).
+// Normal reply first (TxResult::Ok), exception reply second (TxResult::ExceptionReply).
 void AddReplyConditions(TRxCondition& Condition, uint8_t Slave, uint8_t Function,
                         uint16_t NormalMinAfter) {
     const char SlavePattern[2] = {static_cast<char>(Slave), 0};
@@ -39,32 +39,21 @@ void AddReplyConditions(TRxCondition& Condition, uint8_t Slave, uint8_t Function
     Condition.AddItem(1, SlavePattern, false, 1, ExceptionPattern, false, 0, 1, 4);
 }
 
-// Sends the request with the conditions attached and returns what the wait yields. The
-// list stays attached to Port for the caller's ReadReply; DetachConditions ends that.
-int32_t Exchange(TKestComms& Port, TRxCondition& Condition, const uint8_t* Request, uint16_t Length,
+// Sends the request with the conditions attached through Scope and returns what the
+// wait yields; the list stays attached for the caller's ReadReply until Scope ends.
+int32_t Exchange(const TRxConditionScope& Scope, const uint8_t* Request, uint16_t Length,
                  uint16_t TimeOut) {
-    Port.SetRxCondition(&Condition);
-    Port.ResetRxCondition();
-    Port.SendFrame(Request, Length, TimeOut);
-    return Port.WaitForReply();
-}
-
-// Detaches the list from the component it was attached to, if that still exists (a
-// handler inside the wait may have destroyed it).
-void DetachConditions(const QPointer<TKestComms>& Port) {
-    if (Port) {
-        Port->ClearRxCondition();
-    }
+    TKestComms* Port = Scope.Get();
+    Port->SendFrame(Request, Length, TimeOut);
+    return Port->WaitForReply();
 }
 
 int32_t WriteFrame(TKestComms* Comms, uint8_t Slave, uint8_t Function, const uint8_t* Request,
                    uint16_t Length, uint16_t TimeOut) {
     TRxCondition Condition;
     AddReplyConditions(Condition, Slave, Function, 7);
-    QPointer<TKestComms> Port(Comms);
-    const int32_t Result = Exchange(*Comms, Condition, Request, Length, TimeOut);
-    DetachConditions(Port);
-    return Result;
+    const TRxConditionScope Scope(*Comms, Condition);
+    return Exchange(Scope, Request, Length, TimeOut);
 }
 
 } // namespace
@@ -72,7 +61,7 @@ int32_t WriteFrame(TKestComms* Comms, uint8_t Slave, uint8_t Function, const uin
 int32_t ReadRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint16_t FirstRegister,
                       uint16_t Count, uint16_t TimeOut, uint16_t* Values) {
     if (Comms == nullptr) {
-        return -1;
+        return TxResult::Failed;
     }
     uint8_t Request[8] = {Slave, Function};
     PutWord(Request + 2, FirstRegister);
@@ -81,9 +70,10 @@ int32_t ReadRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint1
 
     TRxCondition Condition;
     AddReplyConditions(Condition, Slave, Function, static_cast<uint16_t>(2 * Count + 4));
-    QPointer<TKestComms> Port(Comms);
-    int32_t Result = Exchange(*Comms, Condition, Request, sizeof Request, TimeOut);
-    if (Result == 1 && Port) {
+    const TRxConditionScope Scope(*Comms, Condition);
+    int32_t Result = Exchange(Scope, Request, sizeof Request, TimeOut);
+    TKestComms* Port = Scope.Get();
+    if (Result == TxResult::Ok && Port != nullptr) {
         const uint16_t MaxLen = Port->RxBufferSize;
         std::vector<uint8_t> Reply(size_t{MaxLen} + 1, 0);
         const uint16_t n = Port->ReadReply(1, Reply.data(), MaxLen, 0, -1, -1);
@@ -91,7 +81,7 @@ int32_t ReadRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint1
         const bool CrcGood = n >= 5 && ModbusCrc(Reply.data(), 0, n - 3) ==
                                            static_cast<uint16_t>(Reply[n - 2] << 8 | Reply[n - 1]);
         if (!CrcGood) {
-            Result = -1;
+            Result = TxResult::Failed;
         } else if (Values != nullptr) {
             // Never more words than were asked for, nor than the reply carries.
             const size_t Announced = Reply[2] / 2;
@@ -102,14 +92,13 @@ int32_t ReadRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint1
             }
         }
     }
-    DetachConditions(Port);
     return Result;
 }
 
 int32_t WriteRegister(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint16_t Register,
                       uint16_t Value, uint16_t TimeOut) {
     if (Comms == nullptr) {
-        return -1;
+        return TxResult::Failed;
     }
     uint8_t Request[8] = {Slave, Function};
     PutWord(Request + 2, Register);
@@ -121,7 +110,7 @@ int32_t WriteRegister(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint1
 int32_t WriteRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint16_t FirstRegister,
                        uint16_t Count, const uint16_t* Values, uint16_t TimeOut) {
     if (Comms == nullptr || Count > MaxWriteCount || (Values == nullptr && Count > 0)) {
-        return -1;
+        return TxResult::Failed;
     }
     uint8_t Request[WriteBufferSize] = {Slave, Function};
     PutWord(Request + 2, FirstRegister);

@@ -1,7 +1,8 @@
 // The Modbus RTU master: one request/reply exchange per call, over the serial component.
 //
-// Result codes: 1 normal reply (for a read, CRC good and values copied), 2 exception reply,
-// 0 time-out, -1 bad CRC / no open port / failed wait, -2 port closed during the wait.
+// Result codes (serial/ResultCodes.h): 1 normal reply (for a read, CRC good and values
+// copied), 2 exception reply, 0 time-out, -1 bad CRC / no open port / failed wait, -2 port
+// closed during the wait.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include "serial/KestComms.h"
 
 #include "serial/PortMap.h"
+#include "serial/ResultCodes.h"
 #include "serial/RxCondition.h"
 #include "serial/RxThread.h"
 #include "serial/SerialDevice.h"
@@ -109,7 +110,7 @@ void TKestComms::NoteOpenFailure(unsigned PortNumber, const TOpenFailure& Failur
 
 void TKestComms::Close() {
     ReplyTimer->stop();
-    ReplyState = -2;
+    ReplyState = TxResult::PortClosed;
     ++CloseCount;
     SetReplyEvent();
     TimeOutTicks = 0;
@@ -178,4 +179,13 @@ void TKestComms::QuitWaits() {
     for (QEventLoop* Loop : ActiveWaits) {
         Loop->quit();
     }
+}
+
+void ReopenPortAt(TKestComms* Comms, uint32_t BaudRate) {
+    if (Comms == nullptr) {
+        return;
+    }
+    Comms->Close();
+    Comms->BaudRate = BaudRate;
+    Comms->Open();
 }

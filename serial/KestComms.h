@@ -145,3 +145,7 @@ private:
     uint64_t Session = 0;
     std::vector<class QEventLoop*> ActiveWaits;
 };
+
+// Closes the port and opens it again at BaudRate; nothing for a null component. Whether
+// the port opened shows in the exchanges that follow.
+void ReopenPortAt(TKestComms* Comms, uint32_t BaudRate);

@@ -3,6 +3,7 @@
 // reply and the copy of a reply out of the buffer.
 #include "serial/KestComms.h"
 
+#include "serial/ResultCodes.h"
 #include "serial/RxCondition.h"
 #include "serial/SerialDevice.h"
 #include "serial/SerialLog.h"
@@ -43,7 +44,7 @@ void TKestComms::ClearRxBuffer() {
 }
 
 bool TKestComms::SendFrame(const uint8_t* Data, uint16_t Length, uint16_t TimeOut) {
-    if (ReplyState == -2 || !IsOpen()) {
+    if (ReplyState == TxResult::PortClosed || !IsOpen()) {
         return false;
     }
     ClearRxBuffer();
@@ -97,10 +98,10 @@ int32_t TKestComms::WaitForReply() {
     QPointer<TKestComms> Self(this);
     QEventLoop Loop;
     ActiveWaits.push_back(&Loop);
-    int32_t Result = -1;
+    int32_t Result = TxResult::Failed;
     for (;;) {
         if (CloseCount != ClosesBefore) {
-            Result = -2;
+            Result = TxResult::PortClosed;
             break;
         }
         if (ReplyEvent) {
@@ -108,8 +109,8 @@ int32_t TKestComms::WaitForReply() {
             break;
         }
         if (TimeOutEvent) {
-            ReplyState = 0;
-            Result = 0;
+            ReplyState = TxResult::TimedOut;
+            Result = TxResult::TimedOut;
             break;
         }
         // No reply timer and no event: nothing armed (no SendFrame since Open, or the
@@ -122,7 +123,7 @@ int32_t TKestComms::WaitForReply() {
         // and no loop will run any more: the wait fails.
         const int LoopResult = Loop.exec();
         if (!Self) {
-            return -2;
+            return TxResult::PortClosed;
         }
         if (LoopResult == -1 && CloseCount == ClosesBefore && !ReplyEvent && !TimeOutEvent) {
             Result = ReplyState;

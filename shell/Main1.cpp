@@ -230,7 +230,7 @@ void TMainForm::OpenCommsPort() {
         return;
     }
     if (opened) {
-        StatusPanel0->setText(QStringLiteral(" Port: COM%1").arg(CommsPortNumber));
+        ShowPortInPanel();
         SaveSettings();
     } else {
         StatusPanel0->clear();
@@ -315,4 +315,8 @@ void TMainForm::closeEvent(QCloseEvent* Event) {
     }
     FormClose();
     Event->accept();
+}
+
+void TMainForm::ShowPortInPanel() {
+    StatusPanel0->setText(QStringLiteral(" Port: COM%1").arg(CommsPortNumber));
 }

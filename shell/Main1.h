@@ -149,9 +149,8 @@ public:
     int32_t RestartUnit();
 
     // ---- Upgrade control over Modbus ----
-    // What BackupUnitSettings and RestoreUnitSettings give when the unit keeps its
-    // settings across this update: nothing was read or written.
-    static constexpr int32_t NoSettingsToCarry = 99;
+    // Results as in serial/ResultCodes.h; BackupUnitSettings and RestoreUnitSettings give
+    // TxResult::NoSettingsToCarry when the unit keeps its settings across this update.
     int32_t ReadUnitRegisters(uint8_t Slave, uint8_t Function, uint16_t FirstRegister,
                               uint16_t Count, uint16_t* Values);
     int32_t WriteUnitRegister(uint8_t Slave, uint8_t Function, uint16_t Register, uint16_t Value);
@@ -199,6 +198,8 @@ private:
     // Start is enabled only with a whole image, its numbers and a valid program range
     // (IsValidProgramRange); a range that is not valid is reported.
     void UpdateStartButton();
+    // Names the port in use (CommsPortNumber) in the status panel.
+    void ShowPortInPanel();
 
     bool ImageLoaded = false;      // the image buffer holds the build's image or a file's
     bool IdentityComplete = false; // every identity number was found

@@ -28,9 +28,11 @@ void CentreOn(QWidget* Window, const QWidget* Owner) {
     Window->move(centred.topLeft());
 }
 
-// Open that reports instead of raising: false, with the component's message, when the
-// device cannot be opened.
-bool TryOpen(TKestComms& Comms, QString* Error) {
+// Closes the port and opens Port instead, reporting instead of raising: false, with the
+// component's message, when the device cannot be opened.
+bool ReopenOn(TKestComms& Comms, TComport Port, QString* Error) {
+    Comms.Close();
+    Comms.CommPort = Port;
     try {
         return Comms.Open();
     } catch (const ECommsError& error) {
@@ -63,13 +65,11 @@ void TMainForm::CommsPort1Click() {
         return; // nothing chosen: the port in use stays as it is
     }
 
-    Comms->Close();
-    Comms->CommPort = static_cast<TComport>(selected);
     QString error;
-    if (TryOpen(*Comms, &error)) {
+    if (ReopenOn(*Comms, static_cast<TComport>(selected), &error)) {
         CommsPortNumber = selected + 1;
         SaveSettings();
-        StatusPanel0->setText(QStringLiteral(" Port: COM%1").arg(CommsPortNumber));
+        ShowPortInPanel();
         return;
     }
     // Taken before the old port is reopened, which has a failure of its own.
@@ -77,11 +77,10 @@ void TMainForm::CommsPort1Click() {
         Comms->LastOpenFailure().Reason(QStringLiteral("COM%1").arg(selected + 1));
 
     // Back to the port in use before; the panel names it only if it is open again.
-    Comms->Close();
-    Comms->CommPort = static_cast<TComport>(static_cast<uint8_t>(CommsPortNumber - 1));
     QString ignored;
-    if (TryOpen(*Comms, &ignored)) {
-        StatusPanel0->setText(QStringLiteral(" Port: COM%1").arg(CommsPortNumber));
+    if (ReopenOn(*Comms, static_cast<TComport>(static_cast<uint8_t>(CommsPortNumber - 1)),
+                 &ignored)) {
+        ShowPortInPanel();
     } else {
         StatusPanel0->clear();
     }

@@ -1,8 +1,10 @@
 // The bootloader's commands: identity, model number, page erase, block write, leaving
 // boot mode and restart. Each request is one exchange; erase and write keep a progress
 // percentage in the last line of the log list.
+#include "serial/ResultCodes.h"
 #include "shell/Main1.h"
 #include "upgrade/ProgramRange.h"
+#include "upgrade/StageLines.h"
 
 #include <QString>
 #include <QThread>
@@ -21,9 +23,6 @@ constexpr uint8_t CmdBootMode = 0x05;
 constexpr uint8_t CmdBootloaderInfo = 0x08;
 
 constexpr uint32_t NoModelNumber = 0xFFFF0000u;
-
-const QString ErasingLine = QStringLiteral("Erasing Program Memory......");
-const QString SendingLine = QStringLiteral("Sending New Program Data......");
 
 // Addresses go out as three bytes, low byte first; the third is always 0.
 void PutAddress(uint8_t* Payload, uint32_t Address) {
@@ -46,8 +45,9 @@ void PauseBetweenRequests(int32_t CommandPause) {
 
 int32_t TMainForm::GetBootloaderInfo() {
     std::array<uint8_t, 4> reply{};
-    if (BootTransaction(Comms, CmdBootloaderInfo, 4, 0, nullptr, BootTimeOut, reply.data()) != 1) {
-        return -1;
+    if (BootTransaction(Comms, CmdBootloaderInfo, 4, 0, nullptr, BootTimeOut, reply.data()) !=
+        TxResult::Ok) {
+        return TxResult::Failed;
     }
     const uint32_t value = (uint32_t{reply[0]} << 24) | (uint32_t{reply[1]} << 16) |
                            (uint32_t{reply[2]} << 8) | uint32_t{reply[3]};
@@ -56,7 +56,8 @@ int32_t TMainForm::GetBootloaderInfo() {
 
 uint32_t TMainForm::GetModelNumber() {
     std::array<uint8_t, 2> reply{};
-    if (BootTransaction(Comms, CmdModelNumber, 2, 0, nullptr, BootTimeOut, reply.data()) != 1) {
+    if (BootTransaction(Comms, CmdModelNumber, 2, 0, nullptr, BootTimeOut, reply.data()) !=
+        TxResult::Ok) {
         return NoModelNumber;
     }
     return (uint32_t{reply[0]} << 8) | uint32_t{reply[1]};
@@ -75,7 +76,7 @@ bool TMainForm::EraseProgramMemory() {
         PutAddress(payload.data(), address);
         std::array<uint8_t, 8> reply{};
         if (BootTransaction(Comms, CmdErasePage, 8, payload.size(), payload.data(), BootTimeOut,
-                            reply.data()) == 1) {
+                            reply.data()) == TxResult::Ok) {
             ++pagesDone;
             ReplaceLastLogLine(Progress(ErasingLine, pagesDone, totalPages));
             address += ProgramPageSize;
@@ -113,7 +114,7 @@ bool TMainForm::SendProgramData() {
         std::copy_n(ImageBuffer.begin() + address, ProgramBlockSize, payload.begin() + 3);
         std::array<uint8_t, 2> reply{};
         if (BootTransaction(Comms, CmdProgramData, 2, payload.size(), payload.data(), BootTimeOut,
-                            reply.data()) == 1) {
+                            reply.data()) == TxResult::Ok) {
             ++blocksSent;
             ReplaceLastLogLine(Progress(SendingLine, blocksSent, totalBlocks));
         } else {
@@ -129,11 +130,11 @@ bool TMainForm::DisableBootMode() {
     const std::array<uint8_t, 4> payload{0xFF, 0x03, 0x00, 0x00};
     std::array<uint8_t, 1> reply{};
     return BootTransaction(Comms, CmdBootMode, 1, payload.size(), payload.data(), BootTimeOut,
-                           reply.data()) == 1;
+                           reply.data()) == TxResult::Ok;
 }
 
 int32_t TMainForm::RestartUnit() {
     const int32_t result =
         BootTransaction(Comms, CmdModelNumber, 0, 0, nullptr, BootTimeOut, nullptr);
-    return result == 1 ? 0 : -1;
+    return result == TxResult::Ok ? 0 : TxResult::Failed;
 }

@@ -1,5 +1,7 @@
 #include "upgrade/BootFrame.h"
 
+#include "serial/ResultCodes.h"
+
 #include <algorithm>
 
 uint8_t BootChecksum(const uint8_t* Bytes, size_t Length) {
@@ -52,16 +54,16 @@ std::vector<uint8_t> UnstuffBootFrame(const uint8_t* Bytes, size_t Length) {
 int32_t DecodeBootReply(const uint8_t* Unstuffed, size_t Length, uint8_t Count, uint8_t* Reply) {
     // STX, command, count, checksum, ETX at the least.
     if (Length < 5) {
-        return -1;
+        return TxResult::Failed;
     }
     uint8_t sum = 0;
     for (size_t i = 1; i + 1 < Length; ++i) {
         sum = static_cast<uint8_t>(sum + Unstuffed[i]);
     }
     if (sum != 0) {
-        return -1;
+        return TxResult::Failed;
     }
     const size_t carried = Length - 5;
     std::copy_n(Unstuffed + 3, std::min<size_t>(Count, carried), Reply);
-    return 1;
+    return TxResult::Ok;
 }

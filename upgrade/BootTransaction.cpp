@@ -2,11 +2,11 @@
 // checksum, one receive condition recognises the reply frame (DLE STX ... DLE ETX), and
 // the reply is unstuffed and its checksum tested before its data bytes are handed back.
 #include "serial/KestComms.h"
+#include "serial/ResultCodes.h"
 #include "serial/RxCondition.h"
+#include "serial/RxConditionScope.h"
 #include "shell/Main1.h"
 #include "upgrade/BootFrame.h"
-
-#include <QPointer>
 
 #include <algorithm>
 #include <array>
@@ -17,32 +17,13 @@ namespace {
 // At most this many bytes of a reply are read back; replies are far shorter.
 constexpr uint16_t MaxBootReply = 200;
 
-// Detaches the condition from the port on every way out of the exchange. The port is
-// watched, so a component released during the wait is not touched again.
-class TConditionAttachment {
-public:
-    TConditionAttachment(TKestComms* Port, TRxCondition* Condition) : Port(Port) {
-        Port->SetRxCondition(Condition);
-    }
-    ~TConditionAttachment() {
-        if (Port) {
-            Port->ClearRxCondition();
-        }
-    }
-    TConditionAttachment(const TConditionAttachment&) = delete;
-    TConditionAttachment& operator=(const TConditionAttachment&) = delete;
-
-private:
-    QPointer<TKestComms> Port;
-};
-
 } // namespace
 
 int32_t TMainForm::BootTransaction(TKestComms* Port, uint8_t Command, uint8_t Count,
                                    uint8_t PayloadLength, const uint8_t* Payload, uint16_t TimeOut,
                                    uint8_t* Reply) {
     if (Port == nullptr || (PayloadLength > 0 && Payload == nullptr)) {
-        return -1;
+        return TxResult::Failed;
     }
     const size_t length = std::min<size_t>(PayloadLength, MaxBootPayload);
     const std::vector<uint8_t> frame = BuildBootFrame(Command, Count, Payload, length);
@@ -52,14 +33,12 @@ int32_t TMainForm::BootTransaction(TKestComms* Port, uint8_t Command, uint8_t Co
     const char start[] = {static_cast<char>(DLE), static_cast<char>(STX), 0};
     const char end[] = {static_cast<char>(DLE), static_cast<char>(ETX), 0};
     condition.AddItem(2, start, true, 2, end, true, 0, 1, 0);
-    const TConditionAttachment attachment(Port, &condition);
-    Port->ResetRxCondition();
+    const TRxConditionScope scope(*Port, condition);
 
     Port->SendFrame(frame.data(), static_cast<uint16_t>(frame.size()), TimeOut);
-    const QPointer<TKestComms> watched(Port);
     const int32_t result = Port->WaitForReply();
-    if (result != 1 || watched.isNull()) {
-        return result == 1 ? -2 : result;
+    if (result != TxResult::Ok || scope.Get() == nullptr) {
+        return result == TxResult::Ok ? TxResult::PortClosed : result;
     }
 
     std::array<uint8_t, MaxBootReply + 1> received{};

@@ -2,6 +2,7 @@
 // Modbus speed, then the port moves to the bootloader's speed.
 #include "modbus/ModBusPro.h"
 #include "serial/KestComms.h"
+#include "serial/ResultCodes.h"
 #include "shell/Main1.h"
 #include "upgrade/BootSwitchTable.h"
 
@@ -9,26 +10,15 @@ namespace {
 
 constexpr uint16_t SwitchTimeOut = 20; // ticks of 100 ms
 
-// The port is closed and opened again at the new speed; whether it opened shows in the
-// exchanges that follow.
-void ReopenAt(TKestComms* Comms, uint32_t BaudRate) {
-    if (Comms == nullptr) {
-        return;
-    }
-    Comms->Close();
-    Comms->BaudRate = BaudRate;
-    Comms->Open();
-}
-
 } // namespace
 
 int32_t TMainForm::EnableBootLoader() {
-    ReopenAt(Comms, ModbusBaudRate(ExpectedModelNumber));
+    ReopenPortAt(Comms, ModbusBaudRate(ExpectedModelNumber));
 
     const TBootSwitchMethod method = BootSwitchMethod(ExpectedModelNumber);
     // A model without a method gets no request; the bootloader steps then find out
     // whether the unit is in boot mode already.
-    int32_t result = method.Known ? 1 : 0;
+    int32_t result = method.Known ? TxResult::Ok : 0;
     for (int i = 0; i < method.RequestCount; ++i) {
         const TBootSwitchRequest& request = method.Requests[i];
         const uint8_t slave =
@@ -37,6 +27,6 @@ int32_t TMainForm::EnableBootLoader() {
                                SwitchTimeOut);
     }
 
-    ReopenAt(Comms, BootloaderBaudRate(ExpectedModelNumber));
+    ReopenPortAt(Comms, BootloaderBaudRate(ExpectedModelNumber));
     return result;
 }

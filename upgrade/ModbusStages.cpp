@@ -2,6 +2,7 @@
 // of the one model that loses them when its firmware crosses version 1.10, writing them
 // back afterwards and committing them. Every transaction is tried at most twice.
 #include "modbus/ModBusPro.h"
+#include "serial/ResultCodes.h"
 #include "shell/Main1.h"
 #include "upgrade/BootSwitchTable.h"
 
@@ -53,7 +54,7 @@ int32_t TMainForm::ReadUnitRegisters(uint8_t Slave, uint8_t Function, uint16_t F
                                      uint16_t Count, uint16_t* Values) {
     int32_t result =
         ReadRegisters(Comms, Slave, Function, FirstRegister, Count, ModbusTimeOut, Values);
-    if (result != 1) {
+    if (result != TxResult::Ok) {
         result = ReadRegisters(Comms, Slave, Function, FirstRegister, Count, ModbusTimeOut, Values);
     }
     return result;
@@ -62,7 +63,7 @@ int32_t TMainForm::ReadUnitRegisters(uint8_t Slave, uint8_t Function, uint16_t F
 int32_t TMainForm::WriteUnitRegister(uint8_t Slave, uint8_t Function, uint16_t Register,
                                      uint16_t Value) {
     int32_t result = WriteRegister(Comms, Slave, Function, Register, Value, ModbusTimeOut);
-    if (result != 1) {
+    if (result != TxResult::Ok) {
         result = WriteRegister(Comms, Slave, Function, Register, Value, ModbusTimeOut);
     }
     return result;
@@ -72,7 +73,7 @@ int32_t TMainForm::WriteUnitRegisters(uint8_t Slave, uint8_t Function, uint16_t 
                                       uint16_t Count, const uint16_t* Values) {
     int32_t result =
         WriteRegisters(Comms, Slave, Function, FirstRegister, Count, Values, ModbusTimeOut);
-    if (result != 1) {
+    if (result != TxResult::Ok) {
         result =
             WriteRegisters(Comms, Slave, Function, FirstRegister, Count, Values, ModbusTimeOut);
     }
@@ -83,8 +84,8 @@ int32_t TMainForm::ReadUnitIdentity() {
     std::array<uint16_t, 2> words{};
     const int32_t result = ReadUnitRegisters(IdentitySlave, ReadHolding, IdentityRegister,
                                              static_cast<uint16_t>(words.size()), words.data());
-    UnitModelNumber = result == 1 ? words[0] : 0;
-    UnitFirmwareVersion = result == 1 ? words[1] : 0;
+    UnitModelNumber = result == TxResult::Ok ? words[0] : 0;
+    UnitFirmwareVersion = result == TxResult::Ok ? words[1] : 0;
     return result;
 }
 
@@ -97,16 +98,16 @@ bool CrossesSettingsVersion(uint16_t UnitVersion, uint16_t ImageVersion) {
 int32_t TMainForm::BackupUnitSettings() {
     if (UnitModelNumber != SettingsModel ||
         !CrossesSettingsVersion(UnitFirmwareVersion, FirmwareVersion)) {
-        return NoSettingsToCarry;
+        return TxResult::NoSettingsToCarry;
     }
     int32_t result = ReadUnitRegisters(Block1Slave, ReadHolding, Block1Register, Block1Count,
                                        SettingsBackup[0].data());
-    if (result != 1) {
+    if (result != TxResult::Ok) {
         return result;
     }
     result = ReadUnitRegisters(Block2Slave, ReadHolding, Block2Register, Block2Count,
                                SettingsBackup[1].data());
-    if (result != 1) {
+    if (result != TxResult::Ok) {
         return result;
     }
     SettingsBackup[1][Block2KeyWord] = 0;
@@ -116,23 +117,23 @@ int32_t TMainForm::BackupUnitSettings() {
 
 int32_t TMainForm::RestoreUnitSettings() {
     if (UnitModelNumber != SettingsModel) {
-        return NoSettingsToCarry;
+        return TxResult::NoSettingsToCarry;
     }
     // The restarted unit needs time before it takes settings.
     Delay(RestoreWaitMs);
     if (!CrossesSettingsVersion(UnitFirmwareVersion, FirmwareVersion)) {
-        return NoSettingsToCarry;
+        return TxResult::NoSettingsToCarry;
     }
     int32_t result = WriteUnitRegister(Block1Slave, WriteOne, Block1Register, SettingsBackup[0][0]);
-    if (result == 1) {
+    if (result == TxResult::Ok) {
         result = WriteUnitRegisters(Block2Slave, WriteMany, Block2Register, Block2Count,
                                     SettingsBackup[1].data());
     }
-    if (result == 1) {
+    if (result == TxResult::Ok) {
         result = WriteUnitRegisters(Block3Slave, WriteMany, Block3Register, Block3HalfCount,
                                     SettingsBackup[2].data());
     }
-    if (result == 1) {
+    if (result == TxResult::Ok) {
         result = WriteUnitRegisters(Block3Slave, WriteMany, Block3Register + Block3HalfCount,
                                     Block3HalfCount, SettingsBackup[2].data() + Block3HalfCount);
     }

@@ -23,14 +23,6 @@ const QString CloseQuestion =
     QStringLiteral("An update is in progress. Stop it and close the program?");
 const QString FinishesFirst =
     QStringLiteral("The update will finish first; this takes a few seconds.");
-
-// The step that switches the unit into its bootloader, and the first one that changes
-// its program memory.
-constexpr int SwitchStep = 0;
-constexpr int EraseStep = 2;
-// Leaving boot mode: where a run stopped after the switch goes on.
-constexpr int LeaveBootModeStep = 4;
-constexpr int FinaliseStep = 21;
 } // namespace
 
 void TMainForm::Button6Click() {
@@ -93,13 +85,13 @@ void TMainForm::RunUpgrade(int Step) {
         // The stop is the run's last line; a switched unit first leaves boot mode and
         // restarts.
         if (UnitSwitched) {
-            next = LeaveBootModeStep;
+            next = UpgradeStep::LeaveBootMode; // where a run stopped after the switch goes on
         } else {
             AddLogLine(ListBox1, StoppedLine);
         }
     } else {
-        UnitSwitched = UnitSwitched || Step == SwitchStep;
-        EraseBegun = EraseBegun || Step == EraseStep;
+        UnitSwitched = UnitSwitched || Step == UpgradeStep::EnableBootMode;
+        EraseBegun = EraseBegun || Step == UpgradeStep::Erase;
         try {
             next = RunUpgradeStage(*this, Step);
         } catch (const std::exception& Error) {
@@ -108,7 +100,7 @@ void TMainForm::RunUpgrade(int Step) {
         }
         // Stopped before the erase: the unit kept its program and its settings, so there
         // is nothing to put back once it has restarted.
-        if (next == FinaliseStep && StopRequested && !EraseBegun) {
+        if (next == UpgradeStep::Finalise && StopRequested && !EraseBegun) {
             AddLogLine(ListBox1, StoppedLine);
             next = FinalUpgradeStep;
         }

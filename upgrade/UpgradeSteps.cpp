@@ -1,9 +1,11 @@
 #include "upgrade/UpgradeSteps.h"
 
 #include "serial/KestComms.h"
+#include "serial/ResultCodes.h"
 #include "shell/Main1.h"
 #include "upgrade/BootSwitchTable.h"
 #include "upgrade/ProgramRange.h"
+#include "upgrade/StageLines.h"
 
 #include <QString>
 #include <QThread>
@@ -14,8 +16,6 @@ const QString InitialisingLine = QStringLiteral("Initialising Upgrade.....");
 const QString EnablingLine = QStringLiteral("Enabling BootLoader.....");
 const QString InfoLine = QStringLiteral("Retrieving Bootloader Info......");
 const QString ModelLine = QStringLiteral("Retrieving Model Number......");
-const QString ErasingLine = QStringLiteral("Erasing Program Memory......");
-const QString SendingLine = QStringLiteral("Sending New Program Data......");
 const QString DisablingLine = QStringLiteral("Disabling Boot Mode......");
 const QString RestartingLine = QStringLiteral("Restarting Unit......");
 const QString FinalisingLine = QStringLiteral("Finalising Upgrade.....");
@@ -30,63 +30,60 @@ void Append(TMainForm& Form, const QString& Text) {
 // The port is closed and opened again at the Modbus speed; a port that does not open shows
 // in the exchanges that follow.
 void ReopenForModbus(TMainForm& Form) {
-    if (Form.Comms == nullptr) {
-        return;
-    }
-    Form.Comms->Close();
-    Form.Comms->BaudRate = ModbusBaudRate(Form.ExpectedModelNumber);
-    Form.Comms->Open();
+    ReopenPortAt(Form.Comms, ModbusBaudRate(Form.ExpectedModelNumber));
 }
 
-int Initialise(TMainForm& Form) {
+// Each stage appends or completes its Line and gives true to go on with the step after
+// it, false to end the run.
+bool Initialise(TMainForm& Form, const QString& Line) {
     Form.ClearLogList();
-    Append(Form, InitialisingLine);
+    Append(Form, Line);
     // Without a program range there is nothing to erase or write: stop before the unit
     // is touched.
     if (!IsValidProgramRange(Form.LastProgramAddress)) {
-        Form.ReplaceLastLogLine(InitialisingLine + QStringLiteral("Error (No Program Range)"));
-        return FinalUpgradeStep;
+        Form.ReplaceLastLogLine(Line + QStringLiteral("Error (No Program Range)"));
+        return false;
     }
     ReopenForModbus(Form);
-    if (Form.ReadUnitIdentity() != 1) {
-        Form.ReplaceLastLogLine(InitialisingLine + QStringLiteral("Done (0)"));
-        return 0;
+    if (Form.ReadUnitIdentity() != TxResult::Ok) {
+        Form.ReplaceLastLogLine(Line + QStringLiteral("Done (0)"));
+        return true;
     }
     const int32_t backup = Form.BackupUnitSettings();
-    if (backup == 1 || backup == TMainForm::NoSettingsToCarry) {
-        Form.ReplaceLastLogLine(InitialisingLine + QStringLiteral("Done (1)"));
-        return 0;
+    if (backup == TxResult::Ok || backup == TxResult::NoSettingsToCarry) {
+        Form.ReplaceLastLogLine(Line + QStringLiteral("Done (1)"));
+        return true;
     }
-    Form.ReplaceLastLogLine(InitialisingLine + QStringLiteral("Error"));
-    return FinalUpgradeStep;
+    Form.ReplaceLastLogLine(Line + QStringLiteral("Error"));
+    return false;
 }
 
-int EnableBootMode(TMainForm& Form) {
-    Append(Form, EnablingLine);
+bool EnableBootMode(TMainForm& Form, const QString& Line) {
+    Append(Form, Line);
     Form.EnableBootLoader();
-    Form.ReplaceLastLogLine(EnablingLine + QStringLiteral("Done"));
-    return 7;
+    Form.ReplaceLastLogLine(Line + QStringLiteral("Done"));
+    return true;
 }
 
-int ReportBootloaderInfo(TMainForm& Form) {
-    Append(Form, InfoLine);
+bool ReportBootloaderInfo(TMainForm& Form, const QString& Line) {
+    Append(Form, Line);
     // The first answer after the switch is dropped.
     Form.GetBootloaderInfo();
     const int32_t info = Form.GetBootloaderInfo();
-    if (info == -1) {
-        Form.ReplaceLastLogLine(InfoLine + QStringLiteral("Info Unavailable"));
+    if (info == TxResult::Failed) {
+        Form.ReplaceLastLogLine(Line + QStringLiteral("Info Unavailable"));
     } else {
         const uint32_t value = static_cast<uint32_t>(info);
         const int rm = static_cast<int>(value >> 16);
         const int version = static_cast<int>(value & 0xFFFF);
         Form.ReplaceLastLogLine(
-            InfoLine + QString::asprintf("RM%d v%d.%.2d", rm, version / 100, version % 100));
+            Line + QString::asprintf("RM%d v%d.%.2d", rm, version / 100, version % 100));
     }
-    return 1;
+    return true;
 }
 
-int CheckModelNumber(TMainForm& Form) {
-    Append(Form, ModelLine);
+bool CheckModelNumber(TMainForm& Form, const QString& Line) {
+    Append(Form, Line);
     // The first answer is dropped here too.
     Form.GetModelNumber();
     if (Form.CommandPause > 0) {
@@ -94,116 +91,118 @@ int CheckModelNumber(TMainForm& Form) {
     }
     const uint32_t model = Form.GetModelNumber();
     if (model == Form.ExpectedModelNumber) {
-        Form.ReplaceLastLogLine(ModelLine + QStringLiteral("OK"));
-        return 2;
+        Form.ReplaceLastLogLine(Line + QStringLiteral("OK"));
+        return true;
     }
     if (model < FirstNonModel) {
-        Form.ReplaceLastLogLine(ModelLine + QStringLiteral("Error (Incompatible Model)"));
+        Form.ReplaceLastLogLine(Line + QStringLiteral("Error (Incompatible Model)"));
     } else {
-        Form.ReplaceLastLogLine(ModelLine + QStringLiteral("Error (No Reply)"));
+        Form.ReplaceLastLogLine(Line + QStringLiteral("Error (No Reply)"));
     }
-    return FinalUpgradeStep;
+    return false;
 }
 
-int Erase(TMainForm& Form) {
-    Append(Form, ErasingLine);
+bool Erase(TMainForm& Form, const QString& Line) {
+    Append(Form, Line);
     if (Form.EraseProgramMemory()) {
-        return 3;
+        return true;
     }
-    Form.ReplaceLastLogLine(ErasingLine + QStringLiteral("Error Detected"));
-    return FinalUpgradeStep;
+    Form.ReplaceLastLogLine(Line + QStringLiteral("Error Detected"));
+    return false;
 }
 
-int SendProgram(TMainForm& Form) {
-    Append(Form, SendingLine);
+bool SendProgram(TMainForm& Form, const QString& Line) {
+    Append(Form, Line);
     if (Form.SendProgramData()) {
-        return 4;
+        return true;
     }
-    Form.ReplaceLastLogLine(SendingLine + QStringLiteral("Error Detected"));
-    return FinalUpgradeStep;
+    Form.ReplaceLastLogLine(Line + QStringLiteral("Error Detected"));
+    return false;
 }
 
-int LeaveBootMode(TMainForm& Form) {
-    Append(Form, DisablingLine);
+bool LeaveBootMode(TMainForm& Form, const QString& Line) {
+    Append(Form, Line);
     Form.DisableBootMode();
-    Form.ReplaceLastLogLine(DisablingLine + QStringLiteral("Done"));
-    return 5;
+    Form.ReplaceLastLogLine(Line + QStringLiteral("Done"));
+    return true;
 }
 
-int Restart(TMainForm& Form) {
-    Append(Form, RestartingLine);
+bool Restart(TMainForm& Form, const QString& Line) {
+    Append(Form, Line);
     // A unit that restarts at once may never answer.
     Form.RestartUnit();
-    return 6;
+    return true;
 }
 
-int ReportRestart(TMainForm& Form) {
-    Form.ReplaceLastLogLine(RestartingLine + QStringLiteral("Done"));
-    return 21;
+// Completes the line the restart appended, one step later.
+bool ReportRestart(TMainForm& Form, const QString& Line) {
+    Form.ReplaceLastLogLine(Line + QStringLiteral("Done"));
+    return true;
 }
 
-int Finalise(TMainForm& Form) {
-    Append(Form, FinalisingLine);
+bool Finalise(TMainForm& Form, const QString& Line) {
+    Append(Form, Line);
     ReopenForModbus(Form);
     // A write-back that failed part-way leaves the unit with settings the operator must
     // check; the commit value has gone out all the same.
     const int32_t restored = Form.RestoreUnitSettings();
-    if (restored == 1 || restored == TMainForm::NoSettingsToCarry) {
-        Form.ReplaceLastLogLine(FinalisingLine + QStringLiteral("Done"));
+    if (restored == TxResult::Ok || restored == TxResult::NoSettingsToCarry) {
+        Form.ReplaceLastLogLine(Line + QStringLiteral("Done"));
     } else {
-        Form.ReplaceLastLogLine(FinalisingLine + QStringLiteral("Error (Settings Not Restored)"));
+        Form.ReplaceLastLogLine(Line + QStringLiteral("Error (Settings Not Restored)"));
     }
-    return FinalUpgradeStep;
+    return true;
+}
+
+struct TUpgradeStepRow {
+    int Step;
+    bool (*Stage)(TMainForm& Form, const QString& Line); // null for the final step
+    const QString* Line;
+    bool WrapUp;
+    int Next; // after a stage that gives true; false always leads to the final step
+};
+
+namespace S = UpgradeStep;
+
+// The steps in the order a run visits them.
+const TUpgradeStepRow Steps[] = {
+    {S::Initialise, Initialise, &InitialisingLine, false, S::EnableBootMode},
+    {S::EnableBootMode, EnableBootMode, &EnablingLine, false, S::BootloaderInfo},
+    {S::BootloaderInfo, ReportBootloaderInfo, &InfoLine, false, S::CheckModel},
+    {S::CheckModel, CheckModelNumber, &ModelLine, false, S::Erase},
+    {S::Erase, Erase, &ErasingLine, false, S::SendProgram},
+    {S::SendProgram, SendProgram, &SendingLine, false, S::LeaveBootMode},
+    {S::LeaveBootMode, LeaveBootMode, &DisablingLine, true, S::Restart},
+    {S::Restart, Restart, &RestartingLine, true, S::ReportRestart},
+    {S::ReportRestart, ReportRestart, &RestartingLine, true, S::Finalise},
+    {S::Finalise, Finalise, &FinalisingLine, true, S::Final},
+    {S::Final, nullptr, nullptr, false, NoNextUpgradeStep},
+};
+
+const TUpgradeStepRow* FindStep(int Step) {
+    for (const TUpgradeStepRow& row : Steps) {
+        if (row.Step == Step) {
+            return &row;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace
 
 bool IsUpgradeStep(int Step) {
-    switch (Step) {
-    case 20:
-    case 0:
-    case 7:
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 21:
-    case 99:
-        return true;
-    default:
-        return false;
-    }
+    return FindStep(Step) != nullptr;
 }
 
 bool IsWrapUpStep(int Step) {
-    return Step == 4 || Step == 5 || Step == 6 || Step == 21;
+    const TUpgradeStepRow* row = FindStep(Step);
+    return row != nullptr && row->WrapUp;
 }
 
 int RunUpgradeStage(TMainForm& Form, int Step) {
-    switch (Step) {
-    case 20:
-        return Initialise(Form);
-    case 0:
-        return EnableBootMode(Form);
-    case 7:
-        return ReportBootloaderInfo(Form);
-    case 1:
-        return CheckModelNumber(Form);
-    case 2:
-        return Erase(Form);
-    case 3:
-        return SendProgram(Form);
-    case 4:
-        return LeaveBootMode(Form);
-    case 5:
-        return Restart(Form);
-    case 6:
-        return ReportRestart(Form);
-    case 21:
-        return Finalise(Form);
-    default:
+    const TUpgradeStepRow* row = FindStep(Step);
+    if (row == nullptr || row->Stage == nullptr) {
         return NoNextUpgradeStep;
     }
+    return row->Stage(Form, *row->Line) ? row->Next : FinalUpgradeStep;
 }
