@@ -4,10 +4,12 @@
 #include "cli/CliOutcome.h"
 #include "cli/SignalPipe.h"
 #include "serial/KestComms.h"
+#include "serial/ResultCodes.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
 #include "shell/Settings.h"
 #include "upgrade/BootSwitchTable.h"
+#include "upgrade/StageLines.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -31,8 +33,6 @@ namespace {
 
 const QString ProcessorPromptCaption = QStringLiteral("Enter Processor No.");
 const QString ModelPromptCaption = QStringLiteral("Enter RM No.");
-const QString BootloaderInfoStage = QStringLiteral("Retrieving Bootloader Info......");
-constexpr uint32_t FirstNonModel = 0x10000;
 
 QString VersionText(uint16_t Version) {
     return QString::asprintf("%d.%.2d", Version / 100, Version % 100);
@@ -279,7 +279,7 @@ int TCliStation::Update() {
                                   {"Outcome", stage.Outcome()},
                                   {"StartMs", stage.StartMs},
                                   {"EndMs", stage.EndMs}});
-        if (stage.Stage == BootloaderInfoStage) {
+        if (stage.Stage == InfoLine) {
             unit.insert(QStringLiteral("Bootloader"), stage.Outcome());
         }
     }
@@ -298,7 +298,7 @@ int TCliStation::Identify() {
     QJsonObject unit;
     TCliStatus status = TCliStatus::NoReply;
     const auto read = [&] {
-        if (Form.ReadUnitIdentity() == 1) {
+        if (Form.ReadUnitIdentity() == TxResult::Ok) {
             unit = QJsonObject{{"Mode", "running"},
                                {"Model", Form.UnitModelNumber},
                                {"FirmwareVersion", Form.UnitFirmwareVersion}};
@@ -337,14 +337,14 @@ int TCliStation::Identify() {
             status = TCliStatus::Stopped;
             return;
         }
-        if (model >= FirstNonModel) {
+        if (model >= TMainForm::FirstNonModel) {
             unit = QJsonObject{{"Mode", "none"}};
             Say(QStringLiteral("No reply from the unit, neither its firmware nor its bootloader"));
             return;
         }
         unit = QJsonObject{{"Mode", "bootloader"}, {"Model", static_cast<int>(model)}};
         QString text = QStringLiteral("Bootloader: model %1").arg(model);
-        if (info != -1) {
+        if (info != TxResult::Failed) {
             const uint32_t value = static_cast<uint32_t>(info);
             unit.insert(QStringLiteral("BootloaderRm"), static_cast<int>(value >> 16));
             unit.insert(QStringLiteral("BootloaderVersion"), static_cast<int>(value & 0xFFFF));

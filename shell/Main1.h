@@ -142,6 +142,8 @@ public:
     int32_t BootTransaction(TKestComms* Port, uint8_t Command, uint8_t Count, uint8_t PayloadLength,
                             const uint8_t* Payload, uint16_t TimeOut, uint8_t* Reply);
     int32_t GetBootloaderInfo();
+    // Any value from FirstNonModel on means the model-number read got no valid reply.
+    static constexpr uint32_t FirstNonModel = 0x10000;
     uint32_t GetModelNumber();
     bool EraseProgramMemory();
     bool SendProgramData();

@@ -14,14 +14,10 @@ namespace {
 
 const QString InitialisingLine = QStringLiteral("Initialising Upgrade.....");
 const QString EnablingLine = QStringLiteral("Enabling BootLoader.....");
-const QString InfoLine = QStringLiteral("Retrieving Bootloader Info......");
 const QString ModelLine = QStringLiteral("Retrieving Model Number......");
 const QString DisablingLine = QStringLiteral("Disabling Boot Mode......");
 const QString RestartingLine = QStringLiteral("Restarting Unit......");
 const QString FinalisingLine = QStringLiteral("Finalising Upgrade.....");
-
-// Any value from 0x10000 on means the model-number read got no valid reply.
-constexpr uint32_t FirstNonModel = 0x10000;
 
 void Append(TMainForm& Form, const QString& Text) {
     Form.AddLogLine(Form.ListBox1, Text);
@@ -94,7 +90,7 @@ bool CheckModelNumber(TMainForm& Form, const QString& Line) {
         Form.ReplaceLastLogLine(Line + QStringLiteral("OK"));
         return true;
     }
-    if (model < FirstNonModel) {
+    if (model < TMainForm::FirstNonModel) {
         Form.ReplaceLastLogLine(Line + QStringLiteral("Error (Incompatible Model)"));
     } else {
         Form.ReplaceLastLogLine(Line + QStringLiteral("Error (No Reply)"));
