@@ -21,10 +21,10 @@ QString TCliStage::Outcome() const {
     return Line.startsWith(Stage) ? Line.mid(Stage.size()) : Line;
 }
 
-TCliLogFollower::TCliLogFollower(QListWidget* List, FILE* Out, TCliPrintMode Mode)
-    : QObject(List), List(List), Out(Out), Mode(Mode) {
+TCliLogFollower::TCliLogFollower(QListWidget* Log, FILE* Stream, TCliPrintMode PrintMode)
+    : QObject(Log), List(Log), Out(Stream), Mode(PrintMode) {
     Clock.start();
-    const QAbstractItemModel* model = List->model();
+    const QAbstractItemModel* model = Log->model();
     connect(model, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int First, int Last) {
                 for (int row = First; row <= Last; ++row) {

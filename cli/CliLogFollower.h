@@ -30,7 +30,7 @@ enum class TCliPrintMode {
 
 class TCliLogFollower : public QObject {
 public:
-    TCliLogFollower(QListWidget* List, FILE* Out, TCliPrintMode Mode);
+    TCliLogFollower(QListWidget* Log, FILE* Stream, TCliPrintMode PrintMode);
     // The run has ended: the last line is final.
     void Finish();
     const std::vector<TCliStage>& Stages() const { return StageList; }

@@ -66,8 +66,8 @@ void PrintCliError(const QString& Text) {
     std::fflush(stderr);
 }
 
-TCliStation::TCliStation(TMainForm& Form, const TCliOptions& Options, FILE* Out)
-    : Form(Form), Options(Options), Out(Out) {
+TCliStation::TCliStation(TMainForm& Window, const TCliOptions& Given, FILE* Stream)
+    : Form(Window), Options(Given), Out(Stream) {
     TModalSeam::SetHook([this](const TModalRequest& Request) {
         TModalAnswer answer;
         switch (Request.Kind) {

@@ -20,8 +20,8 @@ void PrintCliError(const QString& Text);
 
 class TCliStation : public QObject {
 public:
-    // Form has gone through the start-up steps that need no port (identity and image).
-    TCliStation(TMainForm& Form, const TCliOptions& Options, FILE* Out);
+    // Window has gone through the start-up steps that need no port (identity and image).
+    TCliStation(TMainForm& Window, const TCliOptions& Given, FILE* Stream);
     ~TCliStation() override;
     TCliStation(const TCliStation&) = delete;
     TCliStation& operator=(const TCliStation&) = delete;

@@ -45,7 +45,7 @@ private:
 // lock), every later one is dropped.
 class TRxTarget {
 public:
-    explicit TRxTarget(QObject* Component) : Component(Component) {}
+    explicit TRxTarget(QObject* Target) : Component(Target) {}
     // Posts Event to the component; false (and the event deleted) once cut off.
     bool Post(std::unique_ptr<QEvent> Event);
     void CutOff();

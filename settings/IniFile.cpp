@@ -47,7 +47,7 @@ bool LinkTarget(const QString& Path, QString& Target) {
 
 class TFd {
 public:
-    explicit TFd(int Fd) : Fd(Fd) {}
+    explicit TFd(int Descriptor) : Fd(Descriptor) {}
     ~TFd() { Close(); }
     TFd(const TFd&) = delete;
     TFd& operator=(const TFd&) = delete;

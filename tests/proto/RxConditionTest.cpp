@@ -44,10 +44,10 @@ struct TFeeder {
     }
 };
 
-void AddModbusItems(TRxCondition& List, uint8_t Function, uint16_t NormalAfter) {
+void AddModbusItems(TRxCondition& List, uint8_t FunctionCode, uint16_t NormalAfter) {
     const char s[2] = {static_cast<char>(Slave), 0};
-    const char f[2] = {static_cast<char>(Function), 0};
-    const char e[2] = {static_cast<char>(Function | 0x80), 0};
+    const char f[2] = {static_cast<char>(FunctionCode), 0};
+    const char e[2] = {static_cast<char>(FunctionCode | 0x80), 0};
     List.AddItem(1, s, false, 1, f, false, 0, 1, NormalAfter);
     List.AddItem(1, s, false, 1, e, false, 0, 1, 4);
 }

@@ -86,7 +86,7 @@ struct TCost {
 
 class TPlanBuilder {
 public:
-    TPlanBuilder(TCampaignPlan& Plan, TDraw& Draw) : Plan(Plan), Draw(Draw) {}
+    TPlanBuilder(TCampaignPlan& Target, TDraw& Source) : Plan(Target), Draw(Source) {}
 
     TCost Add(TFault Fault) {
         TUnitSimConfig& config = Plan.Config;

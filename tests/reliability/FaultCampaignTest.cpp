@@ -88,7 +88,7 @@ struct TRunResult {
 
 class TCampaignRun {
 public:
-    TCampaignRun(uint32_t Seed, TRunWatchdog& Watchdog) : Watchdog(Watchdog) {
+    TCampaignRun(uint32_t Seed, TRunWatchdog& Guard) : Watchdog(Guard) {
         const QString link = LinkDir.filePath(QStringLiteral("ttyCampaign"));
         Plan = DrawCampaignPlan(Seed, link.toStdString(), BaseMs());
     }

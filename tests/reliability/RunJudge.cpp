@@ -115,8 +115,8 @@ std::string Hex(uint32_t Value) {
 
 class TJudge {
 public:
-    TJudge(const TCampaignPlan& Plan, const TRunRecord& Run, TRunVerdict& Verdict)
-        : Plan(Plan), Run(Run), Verdict(Verdict), Sent(SentRequests(Run)) {}
+    TJudge(const TCampaignPlan& Drawn, const TRunRecord& Record, TRunVerdict& Outcome)
+        : Plan(Drawn), Run(Record), Verdict(Outcome), Sent(SentRequests(Record)) {}
 
     void Judge() {
         if (!Run.ErrorBoxes.empty()) {

@@ -48,7 +48,7 @@ public:
         QLoggingCategory::setFilterRules(QStringLiteral("bootload.serial.debug=true"));
         Previous =
             qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& Text) {
-                const std::lock_guard<std::mutex> guard(Lock());
+                const std::lock_guard<std::mutex> held(Lock());
                 Lines() << Text;
             });
     }

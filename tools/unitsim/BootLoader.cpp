@@ -47,8 +47,8 @@ std::vector<uint8_t> FrameReply(const std::vector<uint8_t>& Reply, bool Spoil) {
     return Frame;
 }
 
-TBootLoader::TBootLoader(const TUnitSimConfig& Config, TFlashModel& Flash)
-    : Config(Config), Flash(Flash) {}
+TBootLoader::TBootLoader(const TUnitSimConfig& UnitConfig, TFlashModel& UnitFlash)
+    : Config(UnitConfig), Flash(UnitFlash) {}
 
 void TBootLoader::BeginSession() {
     Flash.BeginSession();

@@ -21,7 +21,7 @@ struct TBootOutcome {
 
 class TBootLoader {
 public:
-    TBootLoader(const TUnitSimConfig& Config, TFlashModel& Flash);
+    TBootLoader(const TUnitSimConfig& UnitConfig, TFlashModel& UnitFlash);
 
     // A new boot session: nothing erased yet, boot mode not yet left.
     void BeginSession();
