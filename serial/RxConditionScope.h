@@ -11,9 +11,9 @@ class TRxCondition;
 
 class TRxConditionScope {
 public:
-    TRxConditionScope(TKestComms& Port, TRxCondition& Condition) : Port(&Port) {
-        Port.SetRxCondition(&Condition);
-        Port.ResetRxCondition();
+    TRxConditionScope(TKestComms& Comms, TRxCondition& Condition) : Port(&Comms) {
+        Comms.SetRxCondition(&Condition);
+        Comms.ResetRxCondition();
     }
     ~TRxConditionScope() {
         if (Port) {
