@@ -139,8 +139,8 @@ void AddCost(QJsonObject& Result, const TProcessUsage& From, const TProcessUsage
 // Start clicked; the run ends when Start is enabled again with no run in progress.
 class TRunWatch : public QObject {
 public:
-    TRunWatch(TMainForm& Form, TStationProbe& Probe, QJsonObject& Result)
-        : Form(Form), Probe(Probe), Result(Result) {
+    TRunWatch(TMainForm& Window, TStationProbe& StationProbe, QJsonObject& Report)
+        : Form(Window), Probe(StationProbe), Result(Report) {
         Form.Button6->installEventFilter(this);
     }
     void Begin(bool TraceSerial) {
