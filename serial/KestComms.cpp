@@ -6,6 +6,7 @@
 #include "serial/ResultCodes.h"
 #include "serial/RxCondition.h"
 #include "serial/RxThread.h"
+#include "serial/RxWait.h"
 #include "serial/SerialDevice.h"
 #include "serial/SerialLog.h"
 
@@ -22,7 +23,7 @@ constexpr int RxThreadStopMs = 10000;
 
 } // namespace
 
-TKestComms::TKestComms(QObject* Owner) : QObject(Owner), Device(std::make_unique<TSerialDevice>()) {
+TKestComms::TKestComms(QObject* Owner) : QObject(Owner), Device(MakeSerialDevice()) {
     ReplyTimer = new QTimer(this);
     ReplyTimer->setInterval(100);
     ReplyTimer->setTimerType(Qt::PreciseTimer);
@@ -83,7 +84,7 @@ bool TKestComms::Open() {
     TimeOutEvent = false;
 
     ++Session;
-    auto Thread = std::make_unique<TRxThread>(Device->FileHandle(), this, Session);
+    auto Thread = std::make_unique<TRxThread>(Device->MakeRxWait(), this, Session);
     if (!Thread->Begin()) {
         Thread.reset();
         Device->Close();

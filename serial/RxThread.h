@@ -1,8 +1,8 @@
-// TRxThread: the receive thread of an open port. It waits in poll() on the port and on a
-// wake-up descriptor, reads whatever arrives (up to 16384 bytes at a time) and posts
-// each chunk at once to the component as a TRxChunkEvent, in the order read. A hang-up,
-// a read error of the port or a failed allocation ends it quietly; Stop ends it on
-// request. It needs no event loop of its own, so it is a plain thread.
+// TRxThread: the receive thread of an open port. It waits on the port through the
+// device's TRxWait, reads whatever arrives (up to 16384 bytes at a time) and posts each
+// chunk at once to the component as a TRxChunkEvent, in the order read. A hang-up, a read
+// error of the port or a failed allocation ends it quietly; Stop ends it on request. It
+// needs no event loop of its own, so it is a plain thread.
 #pragma once
 
 #include <QByteArray>
@@ -17,6 +17,7 @@
 #include <thread>
 
 class QObject;
+class TRxWait;
 
 // The message that carries a received chunk to the component.
 constexpr QEvent::Type RxChunkEventType = static_cast<QEvent::Type>(1026);
@@ -59,16 +60,17 @@ class TRxThread {
 public:
     static constexpr int ReadSize = 16384;
 
-    // The thread reads its own duplicate of PortHandle, so the port can be closed even
-    // if the thread failed to end. Target must stay alive until Stop has returned, either
-    // way: a Stop that gives up cuts the thread off from it first.
-    TRxThread(int PortHandle, QObject* Target, uint64_t Session);
+    // The thread reads the port through Wait, which holds the port apart from the device,
+    // so the port can be closed even if the thread failed to end. Target must stay alive
+    // until Stop has returned, either way: a Stop that gives up cuts the thread off from
+    // it first.
+    TRxThread(std::unique_ptr<TRxWait> Wait, QObject* Target, uint64_t Session);
     // Only once the thread has ended (Stop returned true) or was never started.
     ~TRxThread();
     TRxThread(const TRxThread&) = delete;
     TRxThread& operator=(const TRxThread&) = delete;
 
-    // Makes the descriptors and starts the thread; false when any of that fails.
+    // Prepares the wait and starts the thread; false when any of that fails.
     bool Begin();
     // Wakes the thread and waits for it at most TimeOutMs; true when it has ended. False:
     // the thread is still running but can no longer post to Target (the object must then
@@ -91,11 +93,9 @@ private:
 
     inline static std::atomic<TChunkHook> ChunkHook{nullptr};
 
-    const int PortHandle;
+    const std::unique_ptr<TRxWait> Wait;
     const std::shared_ptr<TRxTarget> Target;
     const uint64_t Session;
-    int ReadHandle = -1;
-    int WakeHandle = -1;
     std::atomic<bool> Stopping{false};
     // Set by the thread as its last act, so that Stop can wait for it with a bound.
     std::promise<void> Ended;

@@ -1,18 +1,22 @@
-// TSerialDevice: one serial port on a POSIX system, opened exclusively, in raw mode, at
-// any bit rate. The serial component calls only this class for the port itself; the
-// receive thread reads through it. Every failure leaves a message with the device path
-// and the system's error text in LastError (and in the bootload.serial trace); a failed
-// Open or Configure also leaves the reason in LastFailure.
+// TSerialDevice: one serial port, opened exclusively, in raw mode, at any bit rate: all
+// that the serial component asks of the system for the port itself. TKestComms calls only
+// this interface, and its receive thread waits on the port through the TRxWait the device
+// makes. MakeSerialDevice gives the system's device: TPosixSerialDevice on Linux (a
+// terminal device under /dev); a system with another port API puts its own beside it.
+// Every failure leaves a message with the device path and the system's error text in
+// LastError (and in the bootload.serial trace); a failed Open or Configure also leaves
+// the reason in LastFailure.
 #pragma once
 
 #include "serial/OpenFailure.h"
 
 #include <QString>
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <sys/types.h>
+#include <memory>
+
+class TRxWait;
 
 // Line settings as the component holds them: StopBits and Parity are the ordinals of
 // TStopBits (1, 1.5, 2) and TParity (None, Odd, Even, Mark, Space).
@@ -28,59 +32,38 @@ public:
     enum class TOpenResult { Opened, Failed, NotATty };
 
     TSerialDevice() = default;
-    ~TSerialDevice();
+    // An open port is closed when its device goes.
+    virtual ~TSerialDevice() = default;
     TSerialDevice(const TSerialDevice&) = delete;
     TSerialDevice& operator=(const TSerialDevice&) = delete;
 
-    // Opens Path for reading and writing without becoming its controlling terminal and
-    // takes it exclusively (flock, TIOCEXCL). Failed: absent, no rights or held by
-    // another program. NotATty: it opened but is not a terminal; it is closed again.
-    TOpenResult Open(const QString& Path);
+    // Opens Path for reading and writing, without becoming its controlling terminal, and
+    // takes it exclusively. Failed: absent, no rights or held by another program.
+    // NotATty: it opened but is not a serial line; it is closed again.
+    virtual TOpenResult Open(const QString& Path) = 0;
     // Discards unsent output and unread input.
-    void Purge();
+    virtual void Purge() = 0;
     // Raw mode with the given settings. False (and the port left open) when the driver
     // refuses or changes any of them; the rate it runs at may differ from the one asked
     // for by 2 % at most, and a rate of 0 is refused before the device is touched.
-    bool Configure(const TLineSettings& Settings);
+    virtual bool Configure(const TLineSettings& Settings) = 0;
     // Asks the driver for low-latency reception where it has it; true when granted.
-    bool RequestLowLatency();
+    virtual bool RequestLowLatency() = 0;
     // Writes every byte, waiting for room at most TimeOutMs in all. False on an error,
     // a hang-up or when the time runs out.
-    bool Write(const uint8_t* Data, size_t Length, int TimeOutMs);
-    // Clears exclusive mode, releases the lock and closes; harmless when closed.
-    void Close();
+    virtual bool Write(const uint8_t* Data, size_t Length, int TimeOutMs) = 0;
+    // Gives up exclusive use and closes; harmless when closed.
+    virtual void Close() = 0;
+    // The wait of a receive thread on the open port. It keeps its own hold on the port,
+    // so the device can be closed even while a thread that failed to end still waits.
+    virtual std::unique_ptr<TRxWait> MakeRxWait() const = 0;
 
-    bool IsOpen() const { return Handle >= 0; }
-    int FileHandle() const { return Handle; }
-    const QString& DevicePath() const { return Path; }
-    const QString& LastError() const { return Error; }
+    virtual bool IsOpen() const = 0;
+    virtual const QString& DevicePath() const = 0;
+    virtual const QString& LastError() const = 0;
     // Why the last Open or Configure failed; Kind None after a success.
-    const TOpenFailure& LastFailure() const { return Failure; }
-
-private:
-    // Records "<What> <path>: <error text>" for the current errno and returns false.
-    bool Fail(const char* What);
-    bool Fail(const QString& Message);
-    // Fail for the errno of a call that opened or set up the port, keeping its reason.
-    bool FailOpen(const char* What);
-    bool FailOpen(const QString& Message);
-    // Fail for a refused rate: Actual is what the driver gives, 0 when it set none.
-    bool RefuseRate(uint32_t Asked, uint32_t Actual, int Code);
-
-    int Handle = -1;
-    bool Locked = false;
-    bool Exclusive = false;
-    QString Path;
-    QString Error;
-    TOpenFailure Failure;
+    virtual const TOpenFailure& LastFailure() const = 0;
 };
 
-// Runs a system call again while it is interrupted by a signal.
-template <typename TCall> auto RetryOnInterrupt(TCall&& Call) {
-    for (;;) {
-        auto Result = Call();
-        if (Result != -1 || errno != EINTR) {
-            return Result;
-        }
-    }
-}
+// A closed serial device of this system.
+std::unique_ptr<TSerialDevice> MakeSerialDevice();

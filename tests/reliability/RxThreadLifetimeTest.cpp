@@ -2,6 +2,7 @@
 // must not reach its component any more, and running out of memory ends the thread as a
 // hang-up does instead of ending the program. A pipe stands in for the port; the thread's
 // chunk hook holds it or fails its allocation where it makes a chunk.
+#include "serial/PosixRxWait.h"
 #include "serial/RxThread.h"
 
 #include <QCoreApplication>
@@ -122,7 +123,7 @@ TEST_F(ReceiveThread, LeftRunningByStopItCannotReachItsComponent) {
         hold.Released = false;
     }
     TRxThread::SetChunkHook(HoldThread);
-    TRxThread thread(ReadEnd(), &component, 1);
+    TRxThread thread(std::make_unique<TPosixRxWait>(ReadEnd()), &component, 1);
     ASSERT_TRUE(thread.Begin());
     Send();
     {
@@ -150,7 +151,7 @@ TEST_F(ReceiveThread, OutOfMemoryEndsTheThreadQuietly) {
     TSerialTrace trace;
     TChunkCounter component;
     TRxThread::SetChunkHook(FailAllocation);
-    TRxThread thread(ReadEnd(), &component, 1);
+    TRxThread thread(std::make_unique<TPosixRxWait>(ReadEnd()), &component, 1);
     ASSERT_TRUE(thread.Begin());
     Send();
     QTRY_VERIFY_WITH_TIMEOUT(trace.Has(QStringLiteral("receive thread ends: out of memory")),

@@ -7,8 +7,8 @@
 #include "serial/KestComms.h"
 #include "serial/LineRate.h"
 #include "serial/PortMap.h"
+#include "serial/PosixSerialDevice.h"
 #include "serial/RxThread.h"
-#include "serial/SerialDevice.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -487,7 +487,7 @@ TEST(SerialClose, ChunksReadBeforeACloseAreDroppedAfterReopening) {
 
 TEST(SerialDevice, AWriteThatCannotDrainFailsWithinItsBound) {
     TPtyPair Pty; // nobody reads the master, so the line fills up
-    TSerialDevice Device;
+    TPosixSerialDevice Device;
     ASSERT_EQ(Device.Open(Pty.SlavePath), TSerialDevice::TOpenResult::Opened);
     ASSERT_TRUE(Device.Configure(TLineSettings{115200, 8, 0, 0}));
     const std::vector<uint8_t> Lots(4 << 20, 0x55);

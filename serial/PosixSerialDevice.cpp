@@ -1,6 +1,8 @@
-#include "serial/SerialDevice.h"
+#include "serial/PosixSerialDevice.h"
 
 #include "serial/LineRate.h"
+#include "serial/PosixRetry.h"
+#include "serial/PosixRxWait.h"
 #include "serial/SerialLog.h"
 #include "settings/ErrorText.h"
 
@@ -105,35 +107,39 @@ bool FormatFlags(const TLineSettings& Settings, tcflag_t& Flags, QString& Proble
 
 } // namespace
 
-TSerialDevice::~TSerialDevice() {
+std::unique_ptr<TSerialDevice> MakeSerialDevice() {
+    return std::make_unique<TPosixSerialDevice>();
+}
+
+TPosixSerialDevice::~TPosixSerialDevice() {
     Close();
 }
 
-bool TSerialDevice::Fail(const char* What) {
+bool TPosixSerialDevice::Fail(const char* What) {
     const int Code = errno;
     return Fail(QStringLiteral("%1 %2: %3").arg(QLatin1String(What), Path, ErrorText(Code)));
 }
 
-bool TSerialDevice::Fail(const QString& Message) {
+bool TPosixSerialDevice::Fail(const QString& Message) {
     Error = Message;
     qCDebug(lcSerial).noquote() << Error;
     return false;
 }
 
-bool TSerialDevice::FailOpen(const char* What) {
+bool TPosixSerialDevice::FailOpen(const char* What) {
     const int Code = errno;
     Fail(What);
     Failure = OpenFailureFor(Path, Code, Error);
     return false;
 }
 
-bool TSerialDevice::FailOpen(const QString& Message) {
+bool TPosixSerialDevice::FailOpen(const QString& Message) {
     Fail(Message);
     Failure = OpenFailureFor(Path, 0, Error);
     return false;
 }
 
-bool TSerialDevice::RefuseRate(uint32_t Asked, uint32_t Actual, int Code) {
+bool TPosixSerialDevice::RefuseRate(uint32_t Asked, uint32_t Actual, int Code) {
     if (Actual != 0) {
         Fail(QStringLiteral("%1 runs at %2 baud instead of the %3 asked for, more than 2 % off")
                  .arg(Path)
@@ -154,7 +160,7 @@ bool TSerialDevice::RefuseRate(uint32_t Asked, uint32_t Actual, int Code) {
     return false;
 }
 
-TSerialDevice::TOpenResult TSerialDevice::Open(const QString& DevicePath) {
+TSerialDevice::TOpenResult TPosixSerialDevice::Open(const QString& DevicePath) {
     Close();
     Path = DevicePath;
     Error.clear();
@@ -191,13 +197,13 @@ TSerialDevice::TOpenResult TSerialDevice::Open(const QString& DevicePath) {
     return TOpenResult::Opened;
 }
 
-void TSerialDevice::Purge() {
+void TPosixSerialDevice::Purge() {
     if (IsOpen() && ::tcflush(Handle, TCIOFLUSH) == -1) {
         Fail("cannot flush");
     }
 }
 
-bool TSerialDevice::Configure(const TLineSettings& Settings) {
+bool TPosixSerialDevice::Configure(const TLineSettings& Settings) {
     Failure = TOpenFailure{};
     if (!IsOpen()) {
         return FailOpen(QStringLiteral("%1 is not open").arg(Path));
@@ -274,7 +280,7 @@ bool TSerialDevice::Configure(const TLineSettings& Settings) {
     return true;
 }
 
-bool TSerialDevice::RequestLowLatency() {
+bool TPosixSerialDevice::RequestLowLatency() {
     if (!IsOpen()) {
         return false;
     }
@@ -296,7 +302,7 @@ bool TSerialDevice::RequestLowLatency() {
     return true;
 }
 
-bool TSerialDevice::Write(const uint8_t* Data, size_t Length, int TimeOutMs) {
+bool TPosixSerialDevice::Write(const uint8_t* Data, size_t Length, int TimeOutMs) {
     if (!IsOpen()) {
         return Fail(QStringLiteral("cannot write: no port is open"));
     }
@@ -338,7 +344,11 @@ bool TSerialDevice::Write(const uint8_t* Data, size_t Length, int TimeOutMs) {
     return true;
 }
 
-void TSerialDevice::Close() {
+std::unique_ptr<TRxWait> TPosixSerialDevice::MakeRxWait() const {
+    return std::make_unique<TPosixRxWait>(Handle);
+}
+
+void TPosixSerialDevice::Close() {
     if (Handle < 0) {
         return;
     }
