@@ -21,8 +21,7 @@
 #include "bench/StationProbe.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
-#include "shell/about.h"
-#include "shell/commsel.h"
+#include "shell/StartUp.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -293,15 +292,11 @@ int main(int argc, char** argv) {
     result.insert(QStringLiteral("Mode"), args->Mode);
     int code = 0;
     {
-        ApplicationTitle().clear();
-        TMainForm form;
+        const std::unique_ptr<TMainForm> window = MakeMainForm();
+        TMainForm& form = *window;
         probe.TraceSerial(true);
-        form.FormCreate();
+        StartMainForm(form);
         probe.TraceSerial(false);
-        form.AboutBox = new TAboutBox(&form);
-        form.AboutBox->hide();
-        form.CommSelFrm = new TCommSelFrm(&form);
-        form.CommSelFrm->hide();
         if (args->Mode == QLatin1String("update")) {
             code = RunUpdate(form, probe, *args, result);
         } else if (args->Mode == QLatin1String("idle")) {

@@ -7,6 +7,7 @@
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
 #include "shell/ProductTable.h"
+#include "shell/StartUp.h"
 
 #include <QApplication>
 #include <QDir>
@@ -47,8 +48,8 @@ int main(int argc, char** argv) {
 
     // Start-up as the window's, without showing it, reading or writing the settings, or
     // opening the saved port: the port is the command line's.
-    ApplicationTitle().clear();
-    TMainForm form;
+    const std::unique_ptr<TMainForm> window = MakeMainForm();
+    TMainForm& form = *window;
     QString dir = QDir::currentPath();
     form.SettingsDir = dir.endsWith(u'/') ? dir : dir + u'/';
     form.SlaveAddress = 1;
