@@ -1,6 +1,6 @@
 // Throughput of the receive-condition matching and of the Modbus CRC, on the replies the
 // updater really receives. Run: bootload_bench [--benchmark_filter=...]
-#include "modbus/ModBusPro.h"
+#include "modbus/ModbusCrc.h"
 #include "serial/RxCondition.h"
 #include "upgrade/BootFrame.h"
 

@@ -3,6 +3,7 @@
 // reply's CRC and copy the register values out.
 #include "modbus/ModBusPro.h"
 
+#include "modbus/ModbusCrc.h"
 #include "serial/KestComms.h"
 #include "serial/ResultCodes.h"
 #include "serial/RxCondition.h"

@@ -9,11 +9,6 @@
 
 class TKestComms;
 
-// CRC-16/MODBUS over Buffer[First..Last] (both inclusive), returned with its two bytes
-// swapped: the CRC's low byte is in the high half, so storing the value high half first
-// puts the CRC on the wire low byte first. Last below First gives 0xFFFF.
-uint16_t ModbusCrc(const uint8_t* Buffer, uint16_t First, uint16_t Last);
-
 // Comms is the owner's variable holding its component, read afresh at each call; a null
 // component gives -1. Values receives at most Count words, whatever the reply announces.
 int32_t ReadRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint16_t FirstRegister,

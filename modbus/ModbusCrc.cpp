@@ -1,4 +1,4 @@
-#include "modbus/ModBusPro.h"
+#include "modbus/ModbusCrc.h"
 
 uint16_t ModbusCrc(const uint8_t* Buffer, uint16_t First, uint16_t Last) {
     uint16_t crc = 0xFFFF;

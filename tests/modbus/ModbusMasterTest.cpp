@@ -2,6 +2,7 @@
 // bytes on the wire, the result codes, the reply CRC and the copy of the values.
 #include "PtyPair.h"
 #include "modbus/ModBusPro.h"
+#include "modbus/ModbusCrc.h"
 #include "serial/KestComms.h"
 
 #include <QElapsedTimer>

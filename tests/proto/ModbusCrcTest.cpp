@@ -1,6 +1,6 @@
 // CRC-16/MODBUS as the master stores it: returned byte-swapped, so that writing the value
 // high half first puts the CRC on the wire low byte first.
-#include "modbus/ModBusPro.h"
+#include "modbus/ModbusCrc.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "RunJudge.h"
 
-#include "modbus/ModBusPro.h"
+#include "modbus/ModbusCrc.h"
 #include "upgrade/BootFrame.h"
 #include "upgrade/ProgramRange.h"
 

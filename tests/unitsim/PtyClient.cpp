@@ -1,6 +1,6 @@
 #include "tests/unitsim/PtyClient.h"
 
-#include "modbus/ModBusPro.h"
+#include "modbus/ModbusCrc.h"
 #include "tools/unitsim/LineRate.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "tools/unitsim/ModbusFramer.h"
 
-#include "modbus/ModBusPro.h"
+#include "modbus/ModbusCrc.h"
 
 namespace {
 

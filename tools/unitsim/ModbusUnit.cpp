@@ -1,6 +1,6 @@
 #include "tools/unitsim/ModbusUnit.h"
 
-#include "modbus/ModBusPro.h"
+#include "modbus/ModbusCrc.h"
 
 namespace {
 
