@@ -98,6 +98,8 @@ pid_t DescriptorHolder(const struct stat& Target) {
     const pid_t Self = ::getpid();
     pid_t Found = 0;
     while (Found == 0) {
+        // glibc's readdir is safe on a stream that only one thread uses, as this local one.
+        // NOLINTNEXTLINE(concurrency-mt-unsafe)
         const dirent* Entry = ::readdir(Processes);
         if (Entry == nullptr) {
             break;
@@ -112,6 +114,8 @@ pid_t DescriptorHolder(const struct stat& Target) {
         if (Descriptors == nullptr) {
             continue; // gone, or another user's
         }
+        // A stream of this thread alone, as above.
+        // NOLINTNEXTLINE(concurrency-mt-unsafe)
         while (const dirent* Fd = ::readdir(Descriptors)) {
             struct stat Node {};
             if (Fd->d_name[0] != '.' &&

@@ -27,6 +27,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -295,8 +296,14 @@ TEST(SerialOpen, ADeviceWithoutRightsReturnsFalseAndTracesWhy) {
     ASSERT_EQ(::chmod(Path.constData(), 0060), 0);
     struct stat Node {};
     ASSERT_EQ(::stat(Path.constData(), &Node), 0);
-    const group* Group = ::getgrgid(Node.st_gid);
-    ASSERT_NE(Group, nullptr) << "the pty's group has no name";
+    // Its name is copied at once: the entry lives in the buffer, not in shared storage
+    // that a later look-up would overwrite.
+    std::vector<char> Buffer(16384);
+    group Entry{};
+    group* Found = nullptr;
+    ASSERT_EQ(::getgrgid_r(Node.st_gid, &Entry, Buffer.data(), Buffer.size(), &Found), 0);
+    ASSERT_NE(Found, nullptr) << "the pty's group has no name";
+    const QString GroupName = QString::fromLocal8Bit(Entry.gr_name);
     TSerialTrace Trace;
     EXPECT_FALSE(Port.Comms.Open());
     EXPECT_FALSE(Port.Comms.IsOpen());
@@ -305,7 +312,7 @@ TEST(SerialOpen, ADeviceWithoutRightsReturnsFalseAndTracesWhy) {
     EXPECT_EQ(Port.Comms.LastOpenFailure().Reason("COM3"),
               QStringLiteral("COM3 (%1): permission denied. Join the group that owns it: sudo "
                              "adduser $USER %2, then log in again.")
-                  .arg(Port.Pty.SlavePath, QString::fromLocal8Bit(Group->gr_name)));
+                  .arg(Port.Pty.SlavePath, GroupName));
 }
 
 TEST(SerialRate, AnyRateReadsBackFromTheMasterAsSet) {
