@@ -22,12 +22,3 @@ bool StartMainForm(TMainForm& Form) {
     Form.CommSelFrm->hide();
     return true;
 }
-
-std::unique_ptr<TMainForm> BringUpMainForm(const std::function<void(TMainForm&)>& BeforeStartUp) {
-    std::unique_ptr<TMainForm> form = MakeMainForm();
-    if (BeforeStartUp) {
-        BeforeStartUp(*form);
-    }
-    StartMainForm(*form);
-    return form;
-}

@@ -3,7 +3,6 @@
 // command-line program, the benchmark station and the tests all bring it up this way.
 #pragma once
 
-#include <functional>
 #include <memory>
 
 class TMainForm;
@@ -14,7 +13,3 @@ std::unique_ptr<TMainForm> MakeMainForm();
 // The window's start-up, then the about box and the port selection dialog, made hidden.
 // False, and no dialogs, when start-up closed the window.
 bool StartMainForm(TMainForm& Form);
-
-// Both steps; BeforeStartUp, when given, runs between making the window and its start-up.
-std::unique_ptr<TMainForm>
-BringUpMainForm(const std::function<void(TMainForm&)>& BeforeStartUp = {});

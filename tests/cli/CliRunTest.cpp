@@ -1,5 +1,6 @@
 // The command-line program end to end: the real program in a child process, offscreen,
 // against simulated units over ptys.
+#include "CompleteRun.h"
 #include "tests/cli/CliTestSupport.h"
 
 #include <QJsonArray>
@@ -17,17 +18,15 @@ namespace {
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
-const std::vector<std::string> CompleteRunLines{
-    "Initialising Upgrade.....Done (1)",
-    "Enabling BootLoader.....Done",
-    "Retrieving Bootloader Info......RM5516 v1.50",
-    "Retrieving Model Number......OK",
-    "Erasing Program Memory......100%",
-    "Sending New Program Data......100%",
-    "Disabling Boot Mode......Done",
-    "Restarting Unit......Done",
-    "Finalising Upgrade.....Done",
-};
+std::vector<std::string> StdStrings(const QStringList& Texts) {
+    std::vector<std::string> strings;
+    for (const QString& text : Texts) {
+        strings.push_back(text.toStdString());
+    }
+    return strings;
+}
+
+const std::vector<std::string> CompleteRunLines = StdStrings(CompleteRunLog());
 
 bool IsPercentageLine(const std::string& Line) {
     return !Line.empty() && Line.back() == '%';

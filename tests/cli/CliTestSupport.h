@@ -3,7 +3,7 @@
 // to it.
 #pragma once
 
-#include "tests/unitsim/ChildProcess.h"
+#include "ChildProcess.h"
 #include "tools/unitsim/UnitSim.h"
 
 #include <QJsonObject>

@@ -69,7 +69,7 @@ public:
     void Run() {
         ASSERT_TRUE(Link->Started());
         TMainForm& form = Link->Form();
-        TModalSeam::SetHook([this](const TModalRequest& Request) { return Answer(Request); });
+        Link->Harness().Answer = [this](const TModalRequest& Request) { return Answer(Request); };
         // The port is looked at every few milliseconds, from inside the exchanges' waits.
         QTimer sampler;
         sampler.setInterval(3);

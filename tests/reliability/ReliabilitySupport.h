@@ -2,6 +2,7 @@
 // can come back at the same path), the window on it, and hooks into the log list.
 #pragma once
 
+#include "CompleteRun.h"
 #include "tests/upgrade/FormHarness.h"
 #include "tools/unitsim/UnitSim.h"
 
@@ -12,9 +13,6 @@
 #include <ctime>
 #include <functional>
 #include <memory>
-
-// The log of a complete run of this build's product.
-QStringList CompleteRunLog();
 
 class TLinkedUnit {
 public:

@@ -127,16 +127,8 @@ TEST_F(BadSettingsFile, FifoWithAWriterDoesNotHangStartUp) {
     EXPECT_FALSE(QFileInfo(SettingsPath()).isFile());
 }
 
-class BadImageFile : public TShellTest {
+class BadImageFile : public TLoadFileTest {
 protected:
-    void SetUp() override {
-        TShellTest::SetUp();
-        WriteFile("Bootload.Ini", "[Ports]\nCOM1=/nonexistent/tty\n");
-        StartForm();
-        Shown.clear();
-        Before = ImageOf(*Window);
-    }
-
     // Load File on Path: refused with "Cannot open file", promptly, no prompt for the
     // numbers, and the image, its numbers and the log as they were.
     void ExpectRefused(const QString& Path) {
@@ -155,8 +147,6 @@ protected:
         EXPECT_EQ(Window->ListBox1->count(), logLines);
         EXPECT_TRUE(Window->Button6->isEnabled());
     }
-
-    QByteArray Before;
 };
 
 TEST_F(BadImageFile, HugeFileGivesItsFirst64KiBPromptly) {

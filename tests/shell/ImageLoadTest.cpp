@@ -17,21 +17,10 @@ QByteArray Pattern(int Size, uint8_t Seed) {
     return bytes;
 }
 
-QByteArray ImageOf(const TMainForm& Form) {
-    return QByteArray(reinterpret_cast<const char*>(Form.ImageBuffer.data()), 65536);
-}
-
 } // namespace
 
-class LoadFile : public TShellTest {
+class LoadFile : public TLoadFileTest {
 protected:
-    void SetUp() override {
-        TShellTest::SetUp();
-        WriteFile("Bootload.Ini", "[Ports]\nCOM1=/nonexistent/tty\n");
-        StartForm();
-        Shown.clear();
-        Before = ImageOf(*Form);
-    }
     std::vector<QString> PromptCaptions() const {
         std::vector<QString> captions;
         for (const TModalRequest& request : Shown) {
@@ -41,116 +30,115 @@ protected:
         }
         return captions;
     }
-    QByteArray Before;
 };
 
 TEST_F(LoadFile, ShortFileReplacesOnlyItsOwnBytes) {
     const QByteArray file = Pattern(1000, 3);
     WriteFile("short.bin", file);
-    Form->BlockPresent.fill(0);
+    Window->BlockPresent.fill(0);
     Answers = {Typed(PathOf("short.bin")), Typed("5620"), Typed("5516")};
-    Form->LoadFile1Click();
+    Window->LoadFile1Click();
     EXPECT_TRUE(MessageTexts().empty());
-    const QByteArray image = ImageOf(*Form);
+    const QByteArray image = ImageOf(*Window);
     EXPECT_EQ(image.left(1000), file);
     EXPECT_EQ(image.mid(1000), Before.mid(1000));
-    for (const uint8_t flag : Form->BlockPresent) {
+    for (const uint8_t flag : Window->BlockPresent) {
         ASSERT_EQ(flag, 1);
     }
-    EXPECT_EQ(Form->ProcessorNumber, 5620);
-    EXPECT_EQ(Form->LastProgramAddress, 0xFFFFu);
-    EXPECT_EQ(Form->ModelNumber, 5516);
-    EXPECT_EQ(Form->ExpectedModelNumber, 5516);
+    EXPECT_EQ(Window->ProcessorNumber, 5620);
+    EXPECT_EQ(Window->LastProgramAddress, 0xFFFFu);
+    EXPECT_EQ(Window->ModelNumber, 5516);
+    EXPECT_EQ(Window->ExpectedModelNumber, 5516);
     EXPECT_EQ(PromptCaptions(),
               (std::vector<QString>{"Enter Processor No.|Processor No.", "Enter RM No.|RM No."}));
-    ASSERT_GE(Form->ListBox1->count(), 1);
-    EXPECT_EQ(Form->ListBox1->item(Form->ListBox1->count() - 1)->text(),
+    ASSERT_GE(Window->ListBox1->count(), 1);
+    EXPECT_EQ(Window->ListBox1->item(Window->ListBox1->count() - 1)->text(),
               "New File Loaded...RM5516");
-    EXPECT_TRUE(Form->Button6->isEnabled());
+    EXPECT_TRUE(Window->Button6->isEnabled());
 }
 
 TEST_F(LoadFile, LongFileGivesOnlyItsFirst64KiB) {
     const QByteArray file = Pattern(100000, 11);
     WriteFile("long.bin", file);
     Answers = {Typed(PathOf("long.bin")), Typed("5525"), Typed("5516")};
-    Form->LoadFile1Click();
-    EXPECT_EQ(ImageOf(*Form), file.left(65536));
+    Window->LoadFile1Click();
+    EXPECT_EQ(ImageOf(*Window), file.left(65536));
 }
 
 TEST_F(LoadFile, TypedNumbersKeepTheirLow16BitsWithoutThe5448Substitution) {
     WriteFile("image.bin", Pattern(65536, 1));
     Answers = {Typed(PathOf("image.bin")), Typed(" 5525 "), Typed("70000")};
-    Form->LoadFile1Click();
-    EXPECT_EQ(Form->ModelNumber, 4464);
-    EXPECT_EQ(Form->ExpectedModelNumber, 4464);
-    EXPECT_EQ(Form->ListBox1->item(Form->ListBox1->count() - 1)->text(),
+    Window->LoadFile1Click();
+    EXPECT_EQ(Window->ModelNumber, 4464);
+    EXPECT_EQ(Window->ExpectedModelNumber, 4464);
+    EXPECT_EQ(Window->ListBox1->item(Window->ListBox1->count() - 1)->text(),
               "New File Loaded...RM4464");
 
     Answers = {Typed(PathOf("image.bin")), Typed("-1"), Typed("5456")};
-    Form->LoadFile1Click();
-    EXPECT_EQ(Form->ProcessorNumber, 0xFFFF);
-    EXPECT_EQ(Form->ExpectedModelNumber, 5456) << "the number typed in, not 5448";
+    Window->LoadFile1Click();
+    EXPECT_EQ(Window->ProcessorNumber, 0xFFFF);
+    EXPECT_EQ(Window->ExpectedModelNumber, 5456) << "the number typed in, not 5448";
     // The title, version, pause and slave address group stay as the build set them.
-    EXPECT_EQ(Form->windowTitle(), "Tarnwick K-310 Firmware Update v1.50");
-    EXPECT_EQ(Form->FirmwareVersion, 150);
-    EXPECT_EQ(Form->CommandPause, -1);
-    EXPECT_TRUE(Form->SlvAdd_GroupBox->isHidden());
+    EXPECT_EQ(Window->windowTitle(), "Tarnwick K-310 Firmware Update v1.50");
+    EXPECT_EQ(Window->FirmwareVersion, 150);
+    EXPECT_EQ(Window->CommandPause, -1);
+    EXPECT_TRUE(Window->SlvAdd_GroupBox->isHidden());
 }
 
 TEST_F(LoadFile, UnlistedProcessorLeavesTheProgramLimit) {
     WriteFile("image.bin", Pattern(65536, 1));
     Answers = {Typed(PathOf("image.bin")), Typed("1234"), Typed("5516")};
-    Form->LoadFile1Click();
-    EXPECT_EQ(Form->ProcessorNumber, 1234);
-    EXPECT_EQ(Form->LastProgramAddress, 0xBFFFu);
+    Window->LoadFile1Click();
+    EXPECT_EQ(Window->ProcessorNumber, 1234);
+    EXPECT_EQ(Window->LastProgramAddress, 0xBFFFu);
 }
 
 // Start follows the rule the first step of a run checks: a last address that ends no
 // whole page is no program range, whether it is 0 or not.
 TEST_F(LoadFile, StartStaysOffForALimitThatIsNoProgramRange) {
     WriteFile("image.bin", Pattern(65536, 1));
-    Form->LastProgramAddress = 0xBF00;
+    Window->LastProgramAddress = 0xBF00;
     Answers = {Typed(PathOf("image.bin")), Typed("1234"), Typed("5516")};
-    Form->LoadFile1Click();
-    EXPECT_FALSE(Form->Button6->isEnabled());
+    Window->LoadFile1Click();
+    EXPECT_FALSE(Window->Button6->isEnabled());
     EXPECT_EQ(MessageTexts(), std::vector<QString>{"No program memory range for processor 1234"});
 }
 
 TEST_F(LoadFile, LogLineIsAppendedWithoutMovingTheSelection) {
-    Form->AddLogLine(Form->ListBox1, "first");
+    Window->AddLogLine(Window->ListBox1, "first");
     WriteFile("image.bin", Pattern(10, 1));
     Answers = {Typed(PathOf("image.bin")), Typed("5525"), Typed("5516")};
-    Form->LoadFile1Click();
-    EXPECT_EQ(Form->ListBox1->count(), 2);
-    EXPECT_EQ(Form->ListBox1->currentRow(), 0);
+    Window->LoadFile1Click();
+    EXPECT_EQ(Window->ListBox1->count(), 2);
+    EXPECT_EQ(Window->ListBox1->currentRow(), 0);
 }
 
 TEST_F(LoadFile, NonIntegerProcessorEndsTheCommandAfterTheImage) {
     const QByteArray file = Pattern(2000, 5);
     WriteFile("image.bin", file);
-    const int lines = Form->ListBox1->count();
+    const int lines = Window->ListBox1->count();
     Answers = {Typed(PathOf("image.bin")), Typed("12a")};
-    Form->LoadFile1Click();
+    Window->LoadFile1Click();
     EXPECT_EQ(MessageTexts(), std::vector<QString>{"'12a' is not a valid integer value"});
     EXPECT_EQ(Shown.back().Icon, QMessageBox::Critical);
-    EXPECT_EQ(ImageOf(*Form).left(2000), file) << "the file's bytes are already in";
-    EXPECT_EQ(Form->ProcessorNumber, 5525);
-    EXPECT_EQ(Form->ModelNumber, 5516);
+    EXPECT_EQ(ImageOf(*Window).left(2000), file) << "the file's bytes are already in";
+    EXPECT_EQ(Window->ProcessorNumber, 5525);
+    EXPECT_EQ(Window->ModelNumber, 5516);
     EXPECT_EQ(PromptCaptions().size(), 1u) << "the RM prompt is never shown";
-    EXPECT_EQ(Form->ListBox1->count(), lines);
+    EXPECT_EQ(Window->ListBox1->count(), lines);
 }
 
 TEST_F(LoadFile, CancelAtTheModelPromptKeepsTheProcessorTyped) {
     WriteFile("image.bin", Pattern(100, 5));
-    const int lines = Form->ListBox1->count();
+    const int lines = Window->ListBox1->count();
     Answers = {Typed(PathOf("image.bin")), Typed("7321"), Cancelled()};
-    Form->LoadFile1Click();
+    Window->LoadFile1Click();
     EXPECT_EQ(MessageTexts(), std::vector<QString>{"'' is not a valid integer value"});
-    EXPECT_EQ(Form->ProcessorNumber, 7321);
-    EXPECT_EQ(Form->LastProgramAddress, 0x1FFFu);
-    EXPECT_EQ(Form->ModelNumber, 5516);
-    EXPECT_EQ(Form->ExpectedModelNumber, 5516);
-    EXPECT_EQ(Form->ListBox1->count(), lines);
+    EXPECT_EQ(Window->ProcessorNumber, 7321);
+    EXPECT_EQ(Window->LastProgramAddress, 0x1FFFu);
+    EXPECT_EQ(Window->ModelNumber, 5516);
+    EXPECT_EQ(Window->ExpectedModelNumber, 5516);
+    EXPECT_EQ(Window->ListBox1->count(), lines);
 }
 
 TEST_F(LoadFile, OutOfRangeAndMalformedNumbersAreNotIntegers) {
@@ -158,19 +146,19 @@ TEST_F(LoadFile, OutOfRangeAndMalformedNumbersAreNotIntegers) {
     for (const char* answer : {"99999999999", "1.5", "0x", "--3", "3 4"}) {
         Shown.clear();
         Answers = {Typed(PathOf("image.bin")), Typed(answer)};
-        Form->LoadFile1Click();
+        Window->LoadFile1Click();
         EXPECT_EQ(MessageTexts(),
                   std::vector<QString>{QString("'%1' is not a valid integer value").arg(answer)});
-        EXPECT_EQ(Form->ProcessorNumber, 5525);
+        EXPECT_EQ(Window->ProcessorNumber, 5525);
     }
 }
 
 TEST_F(LoadFile, CancelledFileDialogDoesNothing) {
     Answers = {Cancelled()};
-    Form->LoadFile1Click();
+    Window->LoadFile1Click();
     EXPECT_TRUE(MessageTexts().empty());
     EXPECT_TRUE(PromptCaptions().empty());
-    EXPECT_EQ(ImageOf(*Form), Before);
+    EXPECT_EQ(ImageOf(*Window), Before);
 }
 
 // Anything but a readable regular file: "Cannot open file", no prompt, nothing changed,
@@ -178,14 +166,13 @@ TEST_F(LoadFile, CancelledFileDialogDoesNothing) {
 TEST_F(LoadFile, WhatCannotBeReadAsAFileIsRefused) {
     const QString fifo = PathOf("fifo");
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-    for (const QString& path :
-         {PathOf("missing.bin"), fifo, WorkDir->path(), QString("/dev/zero")}) {
+    for (const QString& path : {PathOf("missing.bin"), fifo, DirPath(), QString("/dev/zero")}) {
         Shown.clear();
         Answers = {Typed(path), Typed("5525"), Typed("5516")};
-        Form->LoadFile1Click();
+        Window->LoadFile1Click();
         EXPECT_EQ(MessageTexts(), std::vector<QString>{"Cannot open file " + path});
         EXPECT_TRUE(PromptCaptions().empty()) << path.toStdString();
-        EXPECT_EQ(ImageOf(*Form), Before);
+        EXPECT_EQ(ImageOf(*Window), Before);
     }
 }
 
@@ -196,7 +183,7 @@ TEST_F(LoadFile, UnreadableFileIsRefused) {
     WriteFile("locked.bin", Pattern(100, 1));
     ASSERT_EQ(::chmod(PathOf("locked.bin").toLocal8Bit().constData(), 0), 0);
     Answers = {Typed(PathOf("locked.bin"))};
-    Form->LoadFile1Click();
+    Window->LoadFile1Click();
     EXPECT_EQ(MessageTexts(), std::vector<QString>{"Cannot open file " + PathOf("locked.bin")});
-    EXPECT_EQ(ImageOf(*Form), Before);
+    EXPECT_EQ(ImageOf(*Window), Before);
 }

@@ -26,7 +26,7 @@ using SettingsFile = TShellTest;
 
 TEST_F(SettingsFile, MissingFileIsCreatedInTheWorkingDirectoryWithPort1) {
     TMainForm& form = StartForm();
-    EXPECT_EQ(form.SettingsDir, WorkDir->path() + "/");
+    EXPECT_EQ(form.SettingsDir, DirPath() + "/");
     EXPECT_EQ(form.CommsPortNumber, 1);
     EXPECT_EQ(ReadFile("Bootload.Ini"), "[Options]\nComms_Port=1\n");
     EXPECT_EQ(form.Comms->PortMapFile, SettingsPath());
@@ -49,7 +49,7 @@ TEST_F(SettingsFile, NonNumericOrEmptyValueReadsAs1) {
         EXPECT_EQ(form.CommsPortNumber, 1) << value.constData();
         EXPECT_EQ(form.Comms->CommPort, COM1);
         EXPECT_EQ(ReadFile("Bootload.Ini"), original);
-        Form.reset();
+        Window.reset();
     }
 }
 
@@ -142,7 +142,7 @@ TEST_F(SettingsFile, BinaryFileIsReportedAndNeverOverwritten) {
 }
 
 TEST_F(SettingsFile, DirectoryInPlaceOfTheFileIsReportedAndKept) {
-    ASSERT_TRUE(QDir(WorkDir->path()).mkdir("Bootload.Ini"));
+    ASSERT_TRUE(QDir(DirPath()).mkdir("Bootload.Ini"));
     WriteFile("Bootload.Ini/keep", "x");
     TMainForm& form = StartForm();
     EXPECT_EQ(form.CommsPortNumber, 1);

@@ -1,20 +1,12 @@
 #include "ShellTestSupport.h"
 
-#include <QDir>
-#include <QFile>
-
 #include <unistd.h>
 
 void TShellTest::SetUp() {
-    PreviousDir = QDir::currentPath();
-    WorkDir = std::make_unique<QTemporaryDir>();
-    ASSERT_TRUE(WorkDir->isValid());
-    ASSERT_TRUE(QDir::setCurrent(WorkDir->path()));
-    ApplicationTitle().clear();
-    TModalSeam::SetHook([this](const TModalRequest& Request) {
-        Shown.push_back(Request);
-        CaptionWhenShown.push_back(Form ? Form->windowTitle() : QString());
-        VisibleWhenShown.push_back(Form && Form->isVisible());
+    ASSERT_TRUE(Ready());
+    Answer = [this](const TModalRequest& Request) {
+        CaptionWhenShown.push_back(Window ? Window->windowTitle() : QString());
+        VisibleWhenShown.push_back(Window && Window->isVisible());
         TModalAnswer answer;
         answer.Result = QMessageBox::Ok;
         if (Request.Kind == TModalKind::OpenFile || Request.Kind == TModalKind::InputText) {
@@ -25,49 +17,20 @@ void TShellTest::SetUp() {
             Answers.pop_front();
         }
         return answer;
-    });
+    };
 }
 
 void TShellTest::TearDown() {
-    Form.reset();
-    TModalSeam::SetHook({});
-    ApplicationTitle().clear();
-    QDir::setCurrent(PreviousDir);
-    WorkDir.reset();
+    // Before the answers go: closing the window may still ask something.
+    Window.reset();
 }
 
-QString TShellTest::PathOf(const QString& Name) const {
-    return WorkDir->path() + QLatin1Char('/') + Name;
-}
-
-void TShellTest::WriteFile(const QString& Name, const QByteArray& Bytes) const {
-    QFile file(PathOf(Name));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(Bytes), Bytes.size());
-}
-
-QByteArray TShellTest::ReadFile(const QString& Name) const {
-    QFile file(PathOf(Name));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return QByteArray();
-    }
-    return file.readAll();
-}
-
-TMainForm& TShellTest::StartForm() {
-    Form = std::make_unique<TMainForm>();
-    Form->FormCreate();
-    return *Form;
-}
-
-std::vector<QString> TShellTest::MessageTexts() const {
-    std::vector<QString> texts;
-    for (const TModalRequest& request : Shown) {
-        if (request.Kind == TModalKind::MessageBox) {
-            texts.push_back(request.Text);
-        }
-    }
-    return texts;
+void TLoadFileTest::SetUp() {
+    TShellTest::SetUp();
+    WriteFile("Bootload.Ini", "[Ports]\nCOM1=/nonexistent/tty\n");
+    StartForm();
+    Shown.clear();
+    Before = ImageOf(*Window);
 }
 
 TModalAnswer Typed(const QString& Text) {
@@ -85,4 +48,9 @@ TModalAnswer Cancelled() {
 
 bool RunningAsRoot() {
     return ::geteuid() == 0;
+}
+
+QByteArray ImageOf(const TMainForm& Form) {
+    return QByteArray(reinterpret_cast<const char*>(Form.ImageBuffer.data()),
+                      static_cast<qsizetype>(Form.ImageBuffer.size()));
 }

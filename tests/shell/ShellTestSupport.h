@@ -1,10 +1,9 @@
-// What the shell tests share: a fresh working directory per test, so settings files never
-// leak between tests, and a stand-in operator who answers every modal dialog and keeps a
-// record of what was shown.
+// What the shell tests share: the window in a fresh working directory per test, and a
+// stand-in operator who answers every modal dialog and notes what the window looked like
+// when each came up.
 #pragma once
 
-#include "shell/Main1.h"
-#include "shell/ModalSeam.h"
+#include "WindowFixture.h"
 
 #include <QAction>
 #include <QByteArray>
@@ -14,43 +13,37 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QString>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <memory>
 #include <vector>
 
-class TShellTest : public ::testing::Test {
+class TShellTest : public ::testing::Test, protected TWindowFixture {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The path of a file in the test's working directory.
-    QString PathOf(const QString& Name) const;
-    QString SettingsPath() const { return PathOf(QStringLiteral("Bootload.Ini")); }
-    void WriteFile(const QString& Name, const QByteArray& Bytes) const;
-    QByteArray ReadFile(const QString& Name) const;
+    QString SettingsPath() const { return IniPath(); }
 
     // The window as the main block makes it, start-up run.
-    TMainForm& StartForm();
+    TMainForm& StartForm() { return Start(); }
 
     // Answers for the file dialog and the text prompts, taken in order; with none left a
     // prompt is cancelled. Message boxes are answered OK.
     std::deque<TModalAnswer> Answers;
-    std::vector<TModalRequest> Shown;
     // The window's caption and visibility when each dialog came up.
     std::vector<QString> CaptionWhenShown;
     std::vector<bool> VisibleWhenShown;
+};
 
-    std::vector<QString> MessageTexts() const;
+// The window started on a port that does not open, ready for Load File, and the image it
+// had then.
+class TLoadFileTest : public TShellTest {
+protected:
+    void SetUp() override;
 
-    std::unique_ptr<TMainForm> Form;
-    std::unique_ptr<QTemporaryDir> WorkDir;
-
-private:
-    QString PreviousDir;
+    QByteArray Before;
 };
 
 // An answer typed or chosen by the stand-in operator.
@@ -58,3 +51,6 @@ TModalAnswer Typed(const QString& Text);
 TModalAnswer Cancelled();
 
 bool RunningAsRoot();
+
+// The window's image buffer, all of it.
+QByteArray ImageOf(const TMainForm& Form);

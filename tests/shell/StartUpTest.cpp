@@ -1,39 +1,17 @@
 // Start-up with and without a port that opens, and the ways the window ends.
+#include "PtyPair.h"
 #include "ShellTestSupport.h"
 
 #include "serial/KestComms.h"
+#include "shell/about.h"
+#include "shell/commsel.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 namespace {
-
-// A pseudo-terminal whose slave end stands in for the unit's serial port.
-class TPty {
-public:
-    TPty() {
-        Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (Master >= 0 && ::grantpt(Master) == 0 && ::unlockpt(Master) == 0) {
-            // NOLINTNEXTLINE(concurrency-mt-unsafe): the test's only thread
-            SlavePath = QString::fromLocal8Bit(::ptsname(Master));
-        }
-    }
-    ~TPty() {
-        if (Master >= 0) {
-            ::close(Master);
-        }
-    }
-    TPty(const TPty&) = delete;
-    TPty& operator=(const TPty&) = delete;
-    int Master = -1;
-    QString SlavePath;
-};
 
 const QString PortFailure = QStringLiteral("Unable To Open Comms Port. Please Select Another.");
 
@@ -61,7 +39,7 @@ TEST_F(StartUp, WithoutAnOpenablePortTheOperatorIsToldOverTheTitledWindow) {
 }
 
 TEST_F(StartUp, WithAPortMappedToAPtyThePanelNamesItAndTheFileIsRewritten) {
-    TPty pty;
+    TPtyPair pty;
     ASSERT_FALSE(pty.SlavePath.isEmpty());
     WriteFile("Bootload.Ini", "[Ports]\nCOM1=" + pty.SlavePath.toLocal8Bit() + "\n");
     TMainForm& form = StartForm();
@@ -119,4 +97,26 @@ TEST_F(StartUp, CloseIsRefusedWhileARunIsInProgress) {
     EXPECT_FALSE(form.close());
     EXPECT_TRUE(form.isVisible());
     EXPECT_NE(form.Comms, nullptr) << "the component stays under the run";
+}
+
+TEST_F(StartUp, TheTwoDialogsAreMadeHiddenUnlessStartUpClosedTheWindow) {
+    WriteFile("Bootload.Ini", "[Ports]\nCOM1=/nonexistent/tty\n");
+    TMainForm& form = StartForm();
+    ASSERT_NE(form.AboutBox, nullptr);
+    ASSERT_NE(form.CommSelFrm, nullptr);
+    EXPECT_EQ(form.AboutBox->parentWidget(), &form);
+    EXPECT_EQ(form.CommSelFrm->parentWidget(), &form);
+    EXPECT_TRUE(form.AboutBox->isHidden());
+    EXPECT_TRUE(form.CommSelFrm->isHidden());
+
+    // The operator closes the window while start-up's message about the port is up.
+    Answer = [this](const TModalRequest&) {
+        Window->close();
+        return TModalAnswer{};
+    };
+    TMainForm& closed = StartForm();
+    ASSERT_EQ(MessageTexts().size(), 2u);
+    EXPECT_FALSE(closed.isVisible());
+    EXPECT_EQ(closed.AboutBox, nullptr);
+    EXPECT_EQ(closed.CommSelFrm, nullptr);
 }

@@ -1,5 +1,7 @@
 #include "tests/unitsim/PtyClient.h"
 
+#include "Deadline.h"
+
 #include "modbus/ModbusCrc.h"
 #include "tools/unitsim/LineRate.h"
 
@@ -15,12 +17,6 @@
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-int MsLeft(TClock::time_point Deadline) {
-    const auto Left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now());
-    return static_cast<int>(std::max<int64_t>(0, Left.count()));
-}
 
 } // namespace
 

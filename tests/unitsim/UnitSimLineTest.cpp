@@ -1,6 +1,6 @@
 // The line itself: re-opening, unplugging, the port map, the report, the program.
+#include "ChildProcess.h"
 #include "settings/IniFile.h"
-#include "tests/unitsim/ChildProcess.h"
 #include "tests/unitsim/PtyClient.h"
 #include "tools/unitsim/LineRate.h"
 #include "tools/unitsim/SimOptions.h"

@@ -1,16 +1,7 @@
 #include "FormHarness.h"
 
-#include <QDir>
-#include <QFile>
 #include <QGuiApplication>
-#include <QListWidget>
 #include <QLoggingCategory>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-
-#include <memory>
-#include <utility>
 
 namespace {
 
@@ -63,71 +54,22 @@ QStringList TLogCapture::Replacements() const {
 }
 
 TFormHarness::TFormHarness(const QString& Com1Device, const QString& Com2Device) {
-    QFile ini(Dir.filePath(QStringLiteral("Bootload.Ini")));
-    if (ini.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        QByteArray text =
-            "[Options]\nComms_Port=1\n\n[Ports]\nCOM1=" + Com1Device.toLocal8Bit() + "\n";
-        if (!Com2Device.isEmpty()) {
-            text += "COM2=" + Com2Device.toLocal8Bit() + "\n";
-        }
-        ini.write(text);
+    QByteArray text = "[Options]\nComms_Port=1\n\n[Ports]\nCOM1=" + Com1Device.toLocal8Bit() + "\n";
+    if (!Com2Device.isEmpty()) {
+        text += "COM2=" + Com2Device.toLocal8Bit() + "\n";
     }
-    ini.close();
-    TModalSeam::SetHook([this](const TModalRequest& Request) {
-        Requests.push_back(Request);
+    WriteFile(QStringLiteral("Bootload.Ini"), text);
+    Answer = [this](const TModalRequest& Request) {
         TModalAnswer answer;
         answer.Result = Request.Icon == QMessageBox::Question ? QuestionAnswer : QMessageBox::Ok;
         return answer;
-    });
+    };
     // A test closes the window without ending the test program.
     QGuiApplication::setQuitOnLastWindowClosed(false);
-    PreviousDir = QDir::currentPath();
-    QDir::setCurrent(Dir.path());
-    // Created and started the way the program's main block does it.
-    Window = std::make_unique<TMainForm>();
-    Window->FormCreate();
+    Start();
 }
 
 TFormHarness::~TFormHarness() {
+    // Before the answer goes: closing the window may still ask something.
     Window.reset();
-    TModalSeam::SetHook({});
-    QDir::setCurrent(PreviousDir);
-}
-
-QString TFormHarness::IniPath() const {
-    return Dir.filePath(QStringLiteral("Bootload.Ini"));
-}
-
-QStringList TFormHarness::LogLines() const {
-    QStringList lines;
-    for (int i = 0; i < Window->ListBox1->count(); ++i) {
-        lines.append(Window->ListBox1->item(i)->text());
-    }
-    return lines;
-}
-
-bool TFormHarness::RunUpdate(int TimeOutMs) {
-    if (!Window->Button6->isEnabled()) {
-        return false;
-    }
-    QTest::mouseClick(Window->Button6, Qt::LeftButton);
-    return WaitForRunEnd(TimeOutMs);
-}
-
-void TFormHarness::WhenLineAppears(const QString& Prefix, std::function<void()> Action) {
-    auto pending = std::make_shared<std::function<void()>>(std::move(Action));
-    QListWidget* list = Window->ListBox1;
-    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
-                     [list, Prefix, pending](const QModelIndex&, int, int Last) {
-                         QListWidgetItem* item = list->item(Last);
-                         if (!*pending || item == nullptr || !item->text().startsWith(Prefix)) {
-                             return;
-                         }
-                         QTimer::singleShot(0, list, std::exchange(*pending, nullptr));
-                     });
-}
-
-bool TFormHarness::WaitForRunEnd(int TimeOutMs) {
-    return QTest::qWaitFor(
-        [this] { return !Window->RunInProgress() && Window->Button6->isEnabled(); }, TimeOutMs);
 }

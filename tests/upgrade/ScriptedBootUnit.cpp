@@ -9,17 +9,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <stdexcept>
 
 TScriptedBootUnit::TScriptedBootUnit() {
-    Master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (Master < 0 || grantpt(Master) != 0 || unlockpt(Master) != 0) {
-        throw std::runtime_error("no pseudo-terminal");
-    }
-    // NOLINTNEXTLINE(concurrency-mt-unsafe): before the unit's thread starts
-    Slave = QString::fromLocal8Bit(ptsname(Master));
-    SlaveKeeper = ::open(Slave.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    SlaveKeeper = ::open(Pty.SlavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios raw{};
     tcgetattr(SlaveKeeper, &raw);
     cfmakeraw(&raw);
@@ -34,7 +26,6 @@ TScriptedBootUnit::~TScriptedBootUnit() {
     Worker.join();
     ::close(WakeFd);
     ::close(SlaveKeeper);
-    ::close(Master);
 }
 
 void TScriptedBootUnit::SetScript(TScript NewScript) {
@@ -43,17 +34,8 @@ void TScriptedBootUnit::SetScript(TScript NewScript) {
 }
 
 void TScriptedBootUnit::Send(const TBytes& Bytes) {
-    size_t done = 0;
-    while (done < Bytes.size()) {
-        const ssize_t n = ::write(Master, Bytes.data() + done, Bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        done += static_cast<size_t>(n);
-    }
+    Pty.Write(QByteArray(reinterpret_cast<const char*>(Bytes.data()),
+                         static_cast<qsizetype>(Bytes.size())));
 }
 
 std::vector<TBytes> TScriptedBootUnit::Frames() const {
@@ -71,7 +53,7 @@ TBytes TScriptedBootUnit::Reply(uint8_t Command, uint8_t Count, const TBytes& Da
 }
 
 void TScriptedBootUnit::Run() {
-    pollfd fds[2] = {{Master, POLLIN, 0}, {WakeFd, POLLIN, 0}};
+    pollfd fds[2] = {{Pty.Master, POLLIN, 0}, {WakeFd, POLLIN, 0}};
     for (;;) {
         // The keeper holds the slave side open, so the master never hangs up while the
         // program re-opens its port; the wake-up descriptor ends the loop.
@@ -87,7 +69,7 @@ void TScriptedBootUnit::Run() {
             continue;
         }
         uint8_t chunk[4096];
-        const ssize_t n = ::read(Master, chunk, sizeof chunk);
+        const ssize_t n = ::read(Pty.Master, chunk, sizeof chunk);
         for (ssize_t i = 0; i < n; ++i) {
             Take(chunk[i]);
         }

@@ -4,6 +4,8 @@
 // would send.
 #pragma once
 
+#include "PtyPair.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -25,7 +27,7 @@ public:
     TScriptedBootUnit(const TScriptedBootUnit&) = delete;
     TScriptedBootUnit& operator=(const TScriptedBootUnit&) = delete;
 
-    QString SlavePath() const { return Slave; }
+    QString SlavePath() const { return Pty.SlavePath; }
     void SetScript(TScript Script);
     // Writes bytes to the program at once, outside any exchange.
     void Send(const TBytes& Bytes);
@@ -39,10 +41,9 @@ private:
     void Run();
     void Take(uint8_t Byte);
 
-    int Master = -1;
+    TPtyPair Pty;
     int SlaveKeeper = -1; // keeps the line up while the program re-opens its side
     int WakeFd = -1;
-    QString Slave;
     mutable std::mutex Lock;
     TScript Script;
     std::vector<TBytes> Seen;

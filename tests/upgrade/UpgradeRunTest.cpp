@@ -1,5 +1,6 @@
 // Whole updates of this build's product: Start clicked on the real window, the simulated
 // unit on the far end of a pseudo-terminal.
+#include "CompleteRun.h"
 #include "FormHarness.h"
 #include "SimSupport.h"
 
@@ -15,15 +16,7 @@
 
 namespace {
 
-const QStringList CompleteRun = {"Initialising Upgrade.....Done (1)",
-                                 "Enabling BootLoader.....Done",
-                                 "Retrieving Bootloader Info......RM5516 v1.50",
-                                 "Retrieving Model Number......OK",
-                                 "Erasing Program Memory......100%",
-                                 "Sending New Program Data......100%",
-                                 "Disabling Boot Mode......Done",
-                                 "Restarting Unit......Done",
-                                 "Finalising Upgrade.....Done"};
+const QStringList CompleteRun = CompleteRunLog();
 
 constexpr int RunBoundMs = 60000;
 
