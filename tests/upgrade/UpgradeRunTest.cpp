@@ -16,8 +16,6 @@
 
 namespace {
 
-const QStringList CompleteRun = CompleteRunLog();
-
 constexpr int RunBoundMs = 60000;
 
 void ExpectControlsBack(TMainForm& Form) {
@@ -52,7 +50,7 @@ TEST_F(UpgradeRun, CompleteUpdateAtLineRate) {
     ASSERT_TRUE(Harness->RunUpdate(RunBoundMs));
     const qint64 runMs = clock.elapsed();
 
-    EXPECT_EQ(Harness->LogLines(), CompleteRun);
+    EXPECT_EQ(Harness->LogLines(), CompleteRunLog());
     ExpectControlsBack(Form());
     const TUnitSimReport report = Unit->Report();
     ExpectFlashHoldsImage(report, Form());
@@ -179,7 +177,7 @@ TEST_F(UpgradeRun, StartAgainAfterAFailedRunUpdatesTheUnitLeftInBootMode) {
     ASSERT_GE(log.Messages().size(), 2);
     EXPECT_EQ(log.Messages()[0], "clear");
     EXPECT_EQ(log.Messages()[1], "append: Initialising Upgrade.....");
-    QStringList expected = CompleteRun;
+    QStringList expected = CompleteRunLog();
     expected[0] = "Initialising Upgrade.....Done (0)";
     expected[2] = "Retrieving Bootloader Info......RM5516 v1.05";
     EXPECT_EQ(Harness->LogLines(), expected);
