@@ -174,16 +174,16 @@ QStringList TStationProbe::LowLatencyLines() const {
 }
 
 QList<TStageTime> TStationProbe::Stages(double FromMs, double EndMs) const {
-    static const QString Append = QStringLiteral("append: ");
+    static const QString append = QStringLiteral("append: ");
     QList<TStageTime> stages;
     for (const TLogEvent& event : State().Events) {
-        if (event.AtMs < FromMs || event.AtMs > EndMs || !event.Text.startsWith(Append)) {
+        if (event.AtMs < FromMs || event.AtMs > EndMs || !event.Text.startsWith(append)) {
             continue;
         }
         if (!stages.isEmpty()) {
             stages.last().EndMs = event.AtMs;
         }
-        stages.append({StageName(event.Text.mid(Append.size())), event.AtMs, EndMs});
+        stages.append({StageName(event.Text.mid(append.size())), event.AtMs, EndMs});
     }
     return stages;
 }

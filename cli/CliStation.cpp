@@ -202,8 +202,8 @@ bool TCliStation::OpenPort() {
     QString reason;
     try {
         opened = comms->Open();
-    } catch (const ECommsError& Error) {
-        reason = QString::fromUtf8(Error.what());
+    } catch (const ECommsError& error) {
+        reason = QString::fromUtf8(error.what());
     }
     Report.Root.insert(QStringLiteral("Port"), Options.Port);
     Report.Root.insert(QStringLiteral("Device"), comms->DevicePath());
@@ -319,8 +319,8 @@ int TCliStation::Identify() {
         bool opened = false;
         try {
             opened = Form.Comms->Open();
-        } catch (const ECommsError& Error) {
-            PrintCliError(QString::fromUtf8(Error.what()));
+        } catch (const ECommsError& error) {
+            PrintCliError(QString::fromUtf8(error.what()));
         }
         if (!opened) {
             status = TCliStatus::PortNotOpened;

@@ -32,29 +32,29 @@ void PutCrc(uint8_t* Frame, uint16_t Length) {
 // Normal reply first (TxResult::Ok), exception reply second (TxResult::ExceptionReply).
 void AddReplyConditions(TRxCondition& Condition, uint8_t Slave, uint8_t Function,
                         uint16_t NormalMinAfter) {
-    const char SlavePattern[2] = {static_cast<char>(Slave), 0};
-    const char NormalPattern[2] = {static_cast<char>(Function), 0};
-    const char ExceptionPattern[2] = {static_cast<char>(Function | ExceptionBit), 0};
+    const char slavePattern[2] = {static_cast<char>(Slave), 0};
+    const char normalPattern[2] = {static_cast<char>(Function), 0};
+    const char exceptionPattern[2] = {static_cast<char>(Function | ExceptionBit), 0};
     Condition.Clear();
-    Condition.AddItem(1, SlavePattern, false, 1, NormalPattern, false, 0, 1, NormalMinAfter);
-    Condition.AddItem(1, SlavePattern, false, 1, ExceptionPattern, false, 0, 1, 4);
+    Condition.AddItem(1, slavePattern, false, 1, normalPattern, false, 0, 1, NormalMinAfter);
+    Condition.AddItem(1, slavePattern, false, 1, exceptionPattern, false, 0, 1, 4);
 }
 
 // Sends the request with the conditions attached through Scope and returns what the
 // wait yields; the list stays attached for the caller's ReadReply until Scope ends.
 int32_t Exchange(const TRxConditionScope& Scope, const uint8_t* Request, uint16_t Length,
                  uint16_t TimeOut) {
-    TKestComms* Port = Scope.Get();
-    Port->SendFrame(Request, Length, TimeOut);
-    return Port->WaitForReply();
+    TKestComms* port = Scope.Get();
+    port->SendFrame(Request, Length, TimeOut);
+    return port->WaitForReply();
 }
 
 int32_t WriteFrame(TKestComms* Comms, uint8_t Slave, uint8_t Function, const uint8_t* Request,
                    uint16_t Length, uint16_t TimeOut) {
-    TRxCondition Condition;
-    AddReplyConditions(Condition, Slave, Function, 7);
-    const TRxConditionScope Scope(*Comms, Condition);
-    return Exchange(Scope, Request, Length, TimeOut);
+    TRxCondition condition;
+    AddReplyConditions(condition, Slave, Function, 7);
+    const TRxConditionScope scope(*Comms, condition);
+    return Exchange(scope, Request, Length, TimeOut);
 }
 
 } // namespace
@@ -64,36 +64,36 @@ int32_t ReadRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint1
     if (Comms == nullptr) {
         return TxResult::Failed;
     }
-    uint8_t Request[8] = {Slave, Function};
-    PutWord(Request + 2, FirstRegister);
-    PutWord(Request + 4, Count);
-    PutCrc(Request, sizeof Request);
+    uint8_t request[8] = {Slave, Function};
+    PutWord(request + 2, FirstRegister);
+    PutWord(request + 4, Count);
+    PutCrc(request, sizeof request);
 
-    TRxCondition Condition;
-    AddReplyConditions(Condition, Slave, Function, static_cast<uint16_t>(2 * Count + 4));
-    const TRxConditionScope Scope(*Comms, Condition);
-    int32_t Result = Exchange(Scope, Request, sizeof Request, TimeOut);
-    TKestComms* Port = Scope.Get();
-    if (Result == TxResult::Ok && Port != nullptr) {
-        const uint16_t MaxLen = Port->RxBufferSize;
-        std::vector<uint8_t> Reply(size_t{MaxLen} + 1, 0);
-        const uint16_t n = Port->ReadReply(1, Reply.data(), MaxLen, 0, -1, -1);
+    TRxCondition condition;
+    AddReplyConditions(condition, Slave, Function, static_cast<uint16_t>(2 * Count + 4));
+    const TRxConditionScope scope(*Comms, condition);
+    int32_t result = Exchange(scope, request, sizeof request, TimeOut);
+    TKestComms* port = scope.Get();
+    if (result == TxResult::Ok && port != nullptr) {
+        const uint16_t maxLen = port->RxBufferSize;
+        std::vector<uint8_t> reply(size_t{maxLen} + 1, 0);
+        const uint16_t n = port->ReadReply(1, reply.data(), maxLen, 0, -1, -1);
         // Slave, function and byte count, then the data, then the CRC low byte first.
-        const bool CrcGood = n >= 5 && ModbusCrc(Reply.data(), 0, n - 3) ==
-                                           static_cast<uint16_t>(Reply[n - 2] << 8 | Reply[n - 1]);
-        if (!CrcGood) {
-            Result = TxResult::Failed;
+        const bool crcGood = n >= 5 && ModbusCrc(reply.data(), 0, n - 3) ==
+                                           static_cast<uint16_t>(reply[n - 2] << 8 | reply[n - 1]);
+        if (!crcGood) {
+            result = TxResult::Failed;
         } else if (Values != nullptr) {
             // Never more words than were asked for, nor than the reply carries.
-            const size_t Announced = Reply[2] / 2;
-            const size_t Carried = (size_t{n} - 5) / 2;
-            const size_t Words = std::min({Announced, Carried, size_t{Count}});
-            for (size_t i = 0; i < Words; ++i) {
-                Values[i] = static_cast<uint16_t>(Reply[3 + 2 * i] << 8 | Reply[4 + 2 * i]);
+            const size_t announced = reply[2] / 2;
+            const size_t carried = (size_t{n} - 5) / 2;
+            const size_t words = std::min({announced, carried, size_t{Count}});
+            for (size_t i = 0; i < words; ++i) {
+                Values[i] = static_cast<uint16_t>(reply[3 + 2 * i] << 8 | reply[4 + 2 * i]);
             }
         }
     }
-    return Result;
+    return result;
 }
 
 int32_t WriteRegister(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint16_t Register,
@@ -101,11 +101,11 @@ int32_t WriteRegister(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint1
     if (Comms == nullptr) {
         return TxResult::Failed;
     }
-    uint8_t Request[8] = {Slave, Function};
-    PutWord(Request + 2, Register);
-    PutWord(Request + 4, Value);
-    PutCrc(Request, sizeof Request);
-    return WriteFrame(Comms, Slave, Function, Request, sizeof Request, TimeOut);
+    uint8_t request[8] = {Slave, Function};
+    PutWord(request + 2, Register);
+    PutWord(request + 4, Value);
+    PutCrc(request, sizeof request);
+    return WriteFrame(Comms, Slave, Function, request, sizeof request, TimeOut);
 }
 
 int32_t WriteRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint16_t FirstRegister,
@@ -113,14 +113,14 @@ int32_t WriteRegisters(TKestComms*& Comms, uint8_t Slave, uint8_t Function, uint
     if (Comms == nullptr || Count > MaxWriteCount || (Values == nullptr && Count > 0)) {
         return TxResult::Failed;
     }
-    uint8_t Request[WriteBufferSize] = {Slave, Function};
-    PutWord(Request + 2, FirstRegister);
-    PutWord(Request + 4, Count);
-    Request[6] = static_cast<uint8_t>(2 * Count);
+    uint8_t request[WriteBufferSize] = {Slave, Function};
+    PutWord(request + 2, FirstRegister);
+    PutWord(request + 4, Count);
+    request[6] = static_cast<uint8_t>(2 * Count);
     for (uint16_t i = 0; i < Count; ++i) {
-        PutWord(Request + 7 + 2 * i, Values[i]);
+        PutWord(request + 7 + 2 * i, Values[i]);
     }
-    const auto Length = static_cast<uint16_t>(2 * Count + 9);
-    PutCrc(Request, Length);
-    return WriteFrame(Comms, Slave, Function, Request, Length, TimeOut);
+    const auto length = static_cast<uint16_t>(2 * Count + 9);
+    PutCrc(request, length);
+    return WriteFrame(Comms, Slave, Function, request, length, TimeOut);
 }

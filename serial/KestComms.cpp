@@ -48,27 +48,27 @@ bool TKestComms::Open() {
         throw ECommsError("Already have a Comm File Open");
     }
     OpenFailure = TOpenFailure{};
-    const unsigned PortNumber = static_cast<unsigned>(CommPort) + 1;
+    const unsigned portNumber = static_cast<unsigned>(CommPort) + 1;
     LastDevicePath =
-        NamedDevice.isEmpty() ? PortDevicePath(PortNumber, PortMapFile, SessionPorts) : NamedDevice;
+        NamedDevice.isEmpty() ? PortDevicePath(portNumber, PortMapFile, SessionPorts) : NamedDevice;
     switch (Device->Open(LastDevicePath)) {
     case TSerialDevice::TOpenResult::NotATty:
-        NoteOpenFailure(PortNumber, Device->LastFailure());
+        NoteOpenFailure(portNumber, Device->LastFailure());
         throw ECommsError("File Handle is not a Comm Handle.");
     case TSerialDevice::TOpenResult::Failed:
-        NoteOpenFailure(PortNumber, Device->LastFailure());
+        NoteOpenFailure(portNumber, Device->LastFailure());
         return false;
     case TSerialDevice::TOpenResult::Opened:
         break;
     }
     Device->Purge();
-    TLineSettings Settings;
-    Settings.BaudRate = BaudRate;
-    Settings.DataBits = DataBits;
-    Settings.StopBits = static_cast<uint8_t>(StopBits);
-    Settings.Parity = static_cast<uint8_t>(Parity);
-    if (!Device->Configure(Settings)) {
-        NoteOpenFailure(PortNumber, Device->LastFailure());
+    TLineSettings settings;
+    settings.BaudRate = BaudRate;
+    settings.DataBits = DataBits;
+    settings.StopBits = static_cast<uint8_t>(StopBits);
+    settings.Parity = static_cast<uint8_t>(Parity);
+    if (!Device->Configure(settings)) {
+        NoteOpenFailure(portNumber, Device->LastFailure());
         Device->Close();
         return false;
     }
@@ -84,20 +84,20 @@ bool TKestComms::Open() {
     TimeOutEvent = false;
 
     ++Session;
-    auto Thread = std::make_unique<TRxThread>(Device->MakeRxWait(), this, Session);
-    if (!Thread->Begin()) {
-        Thread.reset();
+    auto thread = std::make_unique<TRxThread>(Device->MakeRxWait(), this, Session);
+    if (!thread->Begin()) {
+        thread.reset();
         Device->Close();
         std::vector<uint8_t>().swap(RxBuffer);
-        TOpenFailure Failure;
-        Failure.Kind = TOpenFailureKind::Other;
-        Failure.Device = LastDevicePath;
-        Failure.Detail = QStringLiteral("the receive thread cannot be started");
-        NoteOpenFailure(PortNumber, Failure);
+        TOpenFailure failure;
+        failure.Kind = TOpenFailureKind::Other;
+        failure.Device = LastDevicePath;
+        failure.Detail = QStringLiteral("the receive thread cannot be started");
+        NoteOpenFailure(portNumber, failure);
         throw ECommsError("Unable To Create Rx Thread");
     }
-    RxThread = std::move(Thread);
-    qCDebug(lcSerial).noquote() << "opened COM" + QString::number(PortNumber) << LastDevicePath
+    RxThread = std::move(thread);
+    qCDebug(lcSerial).noquote() << "opened COM" + QString::number(portNumber) << LastDevicePath
                                 << "at" << BaudRate << "baud";
     return true;
 }
@@ -150,18 +150,18 @@ bool TKestComms::event(QEvent* Event) {
     if (Event->type() != RxChunkEventType) {
         return QObject::event(Event);
     }
-    const auto* Chunk = static_cast<const TRxChunkEvent*>(Event);
+    const auto* chunk = static_cast<const TRxChunkEvent*>(Event);
     // A chunk read before a Close belongs to a buffer that is gone.
-    if (!IsOpen() || Chunk->Session != Session) {
+    if (!IsOpen() || chunk->Session != Session) {
         return true;
     }
-    const auto* Bytes = reinterpret_cast<const uint8_t*>(Chunk->Bytes.constData());
-    const auto Length = static_cast<int>(Chunk->Bytes.size());
-    QPointer<TKestComms> Self(this);
-    ProcessRxBytes(Bytes, Length);
-    if (Self && OnReceiveData) {
-        const TReceiveDataEvent Handler = OnReceiveData;
-        Handler(Bytes, static_cast<uint16_t>(Length));
+    const auto* bytes = reinterpret_cast<const uint8_t*>(chunk->Bytes.constData());
+    const auto length = static_cast<int>(chunk->Bytes.size());
+    QPointer<TKestComms> self(this);
+    ProcessRxBytes(bytes, length);
+    if (self && OnReceiveData) {
+        const TReceiveDataEvent handler = OnReceiveData;
+        handler(bytes, static_cast<uint16_t>(length));
     }
     return true;
 }
@@ -177,8 +177,8 @@ void TKestComms::SetTimeOutEvent() {
 }
 
 void TKestComms::QuitWaits() {
-    for (QEventLoop* Loop : ActiveWaits) {
-        Loop->quit();
+    for (QEventLoop* loop : ActiveWaits) {
+        loop->quit();
     }
 }
 

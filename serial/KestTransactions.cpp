@@ -59,9 +59,9 @@ bool TKestComms::SendFrame(const uint8_t* Data, uint16_t Length, uint16_t TimeOu
     if (Data != nullptr) {
         qCDebug(lcSerial).noquote() << "tx" << HexBytes(Data, Length);
     }
-    const uint64_t LineMs = OpenRate == 0 ? 0 : uint64_t{Length} * 11 * 1000 / OpenRate;
-    const int BoundMs = static_cast<int>(std::min<uint64_t>(WriteBaseMs + 2 * LineMs, 60000));
-    return Device->Write(Data, Length, BoundMs);
+    const uint64_t lineMs = OpenRate == 0 ? 0 : uint64_t{Length} * 11 * 1000 / OpenRate;
+    const int boundMs = static_cast<int>(std::min<uint64_t>(WriteBaseMs + 2 * lineMs, 60000));
+    return Device->Write(Data, Length, boundMs);
 }
 
 void TKestComms::TimerTick() {
@@ -79,10 +79,10 @@ void TKestComms::TimerTick() {
         ReplyTimer->stop();
         SetTimeOutEvent();
         if (OnTimeOut) {
-            QPointer<TKestComms> Self(this);
-            const TTimeOutEvent Handler = OnTimeOut;
-            Handler();
-            if (!Self) {
+            QPointer<TKestComms> self(this);
+            const TTimeOutEvent handler = OnTimeOut;
+            handler();
+            if (!self) {
                 return;
             }
         }
@@ -94,64 +94,64 @@ int32_t TKestComms::WaitForReply() {
     if (!IsOpen()) {
         return ReplyState;
     }
-    const uint64_t ClosesBefore = CloseCount;
-    QPointer<TKestComms> Self(this);
-    QEventLoop Loop;
-    ActiveWaits.push_back(&Loop);
-    int32_t Result = TxResult::Failed;
+    const uint64_t closesBefore = CloseCount;
+    QPointer<TKestComms> self(this);
+    QEventLoop loop;
+    ActiveWaits.push_back(&loop);
+    int32_t result = TxResult::Failed;
     for (;;) {
-        if (CloseCount != ClosesBefore) {
-            Result = TxResult::PortClosed;
+        if (CloseCount != closesBefore) {
+            result = TxResult::PortClosed;
             break;
         }
         if (ReplyEvent) {
-            Result = ReplyState;
+            result = ReplyState;
             break;
         }
         if (TimeOutEvent) {
             ReplyState = TxResult::TimedOut;
-            Result = TxResult::TimedOut;
+            result = TxResult::TimedOut;
             break;
         }
         // No reply timer and no event: nothing armed (no SendFrame since Open, or the
         // event style took the reply), so nothing but Close could end the wait.
         if (!ReplyTimer->isActive()) {
-            Result = ReplyState;
+            result = ReplyState;
             break;
         }
         // Our events quit the loop with 0; -1 means the application is shutting down
         // and no loop will run any more: the wait fails.
-        const int LoopResult = Loop.exec();
-        if (!Self) {
+        const int loopResult = loop.exec();
+        if (!self) {
             return TxResult::PortClosed;
         }
-        if (LoopResult == -1 && CloseCount == ClosesBefore && !ReplyEvent && !TimeOutEvent) {
-            Result = ReplyState;
+        if (loopResult == -1 && CloseCount == closesBefore && !ReplyEvent && !TimeOutEvent) {
+            result = ReplyState;
             break;
         }
     }
-    std::erase(ActiveWaits, &Loop);
-    return Result;
+    std::erase(ActiveWaits, &loop);
+    return result;
 }
 
 void TKestComms::ProcessRxBytes(const uint8_t* Block, int n) {
-    QPointer<TKestComms> Self(this);
-    const uint64_t ClosesBefore = CloseCount;
+    QPointer<TKestComms> self(this);
+    const uint64_t closesBefore = CloseCount;
     for (int i = 0; i < n; ++i) {
         if (RxBuffer.empty()) {
             return;
         }
         const uint8_t c = Block[i];
-        const auto Size = static_cast<uint16_t>(RxBuffer.size());
+        const auto size = static_cast<uint16_t>(RxBuffer.size());
         RxBuffer[RxWritePos] = c;
-        RxStoredCount = std::min<uint32_t>(RxStoredCount + 1, Size);
+        RxStoredCount = std::min<uint32_t>(RxStoredCount + 1, size);
         ++RxWritePos;
-        if (RxWritePos >= Size) {
+        if (RxWritePos >= size) {
             RxWritePos = 0;
         }
         // Full: every later byte overwrites the last position.
         if (RxWritePos == RxReadPos) {
-            RxWritePos = RxWritePos == 0 ? Size - 1 : RxWritePos - 1;
+            RxWritePos = RxWritePos == 0 ? size - 1 : RxWritePos - 1;
         }
         if (MatchedIndex == -1) {
             MatchedIndex = RxCondition != nullptr ? RxCondition->MatchByte(c) : -1;
@@ -162,10 +162,10 @@ void TKestComms::ProcessRxBytes(const uint8_t* Block, int n) {
             const int32_t k = FindCompleteCondition();
             if (k != -1) {
                 ReplyTimer->stop();
-                const TReceiveMsgEvent Handler = OnReceiveMsg;
-                Handler(k);
+                const TReceiveMsgEvent handler = OnReceiveMsg;
+                handler(k);
                 // The handler may have closed the port or destroyed the component.
-                if (!Self || CloseCount != ClosesBefore) {
+                if (!self || CloseCount != closesBefore) {
                     return;
                 }
                 ResetRxCondition();
@@ -201,43 +201,43 @@ uint16_t TKestComms::ReadReply(uint16_t condnum, uint8_t* Dest, uint16_t MaxLen,
     if (Dest == nullptr) {
         return 0;
     }
-    const TRxConditionItem* Item = nullptr;
+    const TRxConditionItem* item = nullptr;
     if (RxCondition != nullptr && condnum >= 1 && condnum <= RxCondition->Count) {
-        Item = RxCondition->GetItem(condnum);
+        item = RxCondition->GetItem(condnum);
     }
-    if (Item == nullptr) {
+    if (item == nullptr) {
         Dest[0] = 0;
         return 0;
     }
-    const int64_t B = Item->BeforeCount;
-    const int64_t M = Item->MiddleCount;
+    const int64_t b = item->BeforeCount;
+    const int64_t m = item->MiddleCount;
     // Only positions written since the last clear hold this exchange's bytes.
-    const int64_t Stored = std::min<int64_t>(RxStoredCount, static_cast<int64_t>(RxBuffer.size()));
+    const int64_t stored = std::min<int64_t>(RxStoredCount, static_cast<int64_t>(RxBuffer.size()));
     uint16_t j = 0;
     // Copies Count bytes from position From on, stopping at MaxLen and at the stored bytes.
-    auto Copy = [&](int64_t From, int64_t Count) {
-        for (int64_t p = From; p < From + Count && p < Stored && j < MaxLen; ++p) {
+    auto copy = [&](int64_t From, int64_t Count) {
+        for (int64_t p = From; p < From + Count && p < stored && j < MaxLen; ++p) {
             Dest[j++] = RxBuffer[static_cast<size_t>(p)];
         }
     };
 
     // Before section: all of it, or only its last Before bytes.
-    const int64_t First = Before < 0 ? 0 : std::max<int64_t>(0, B - Before);
-    Copy(First, B - First);
-    int64_t p = B;
+    const int64_t first = Before < 0 ? 0 : std::max<int64_t>(0, b - Before);
+    copy(first, b - first);
+    int64_t p = b;
     // Middle section.
     if (Middle > 0) {
-        Copy(p, Middle);
-        p = B + M;
+        copy(p, Middle);
+        p = b + m;
     } else if (Middle < 0) {
-        Copy(B, M);
-        p = B + M;
+        copy(b, m);
+        p = b + m;
     }
     // After section: After bytes, or everything up to the write position.
     if (After > 0) {
-        Copy(p, After);
+        copy(p, After);
     } else if (After < 0) {
-        Copy(p, std::max<int64_t>(0, int64_t{RxWritePos} - p));
+        copy(p, std::max<int64_t>(0, int64_t{RxWritePos} - p));
     }
     Dest[j] = 0;
     return j;

@@ -30,9 +30,9 @@ constexpr unsigned int InputRateShift = 16; // IBSHIFT
 
 int Control(int Handle, unsigned long Request, TKernelTermios2* Settings) {
     for (;;) {
-        const int Result = ::ioctl(Handle, Request, Settings);
-        if (Result != -1 || errno != EINTR) {
-            return Result;
+        const int result = ::ioctl(Handle, Request, Settings);
+        if (result != -1 || errno != EINTR) {
+            return result;
         }
     }
 }
@@ -40,24 +40,24 @@ int Control(int Handle, unsigned long Request, TKernelTermios2* Settings) {
 } // namespace
 
 bool SetArbitraryLineRate(int Handle, uint32_t Rate) {
-    TKernelTermios2 Settings{};
-    if (Control(Handle, GetTermios2, &Settings) == -1) {
+    TKernelTermios2 settings{};
+    if (Control(Handle, GetTermios2, &settings) == -1) {
         return false;
     }
-    Settings.c_cflag &= ~(RateMask | (RateMask << InputRateShift));
-    Settings.c_cflag |= OtherRate | (OtherRate << InputRateShift);
-    Settings.c_ospeed = Rate;
-    Settings.c_ispeed = Rate;
-    return Control(Handle, SetTermios2, &Settings) != -1;
+    settings.c_cflag &= ~(RateMask | (RateMask << InputRateShift));
+    settings.c_cflag |= OtherRate | (OtherRate << InputRateShift);
+    settings.c_ospeed = Rate;
+    settings.c_ispeed = Rate;
+    return Control(Handle, SetTermios2, &settings) != -1;
 }
 
 bool GetLineRate(int Handle, uint32_t& OutputRate, uint32_t& InputRate) {
-    TKernelTermios2 Settings{};
-    if (Control(Handle, GetTermios2, &Settings) == -1) {
+    TKernelTermios2 settings{};
+    if (Control(Handle, GetTermios2, &settings) == -1) {
         return false;
     }
-    OutputRate = Settings.c_ospeed;
-    InputRate = Settings.c_ispeed;
+    OutputRate = settings.c_ospeed;
+    InputRate = settings.c_ispeed;
     return true;
 }
 
@@ -65,6 +65,6 @@ bool RateWithinTolerance(uint32_t Asked, uint32_t Actual) {
     if (Asked == 0 || Actual == 0) {
         return false;
     }
-    const uint64_t Gap = Asked > Actual ? uint64_t{Asked} - Actual : uint64_t{Actual} - Asked;
-    return Gap * 50 <= Asked;
+    const uint64_t gap = Asked > Actual ? uint64_t{Asked} - Actual : uint64_t{Actual} - Asked;
+    return gap * 50 <= Asked;
 }

@@ -21,25 +21,25 @@ namespace {
 // The whole of a small file under /proc (their size reads as 0, so read to the end).
 // Empty when it cannot be read.
 QByteArray ReadProcFile(const QByteArray& Name) {
-    QByteArray Content;
-    const int Handle = ::open(Name.constData(), O_RDONLY | O_CLOEXEC);
-    if (Handle < 0) {
-        return Content;
+    QByteArray content;
+    const int handle = ::open(Name.constData(), O_RDONLY | O_CLOEXEC);
+    if (handle < 0) {
+        return content;
     }
-    char Buffer[4096];
+    char buffer[4096];
     for (;;) {
-        const ssize_t Count = ::read(Handle, Buffer, sizeof Buffer);
-        if (Count > 0) {
-            Content.append(Buffer, Count);
+        const ssize_t count = ::read(handle, buffer, sizeof buffer);
+        if (count > 0) {
+            content.append(buffer, count);
             continue;
         }
-        if (Count == -1 && errno == EINTR) {
+        if (count == -1 && errno == EINTR) {
             continue;
         }
         break; // the end, or an error: what was read so far
     }
-    ::close(Handle);
-    return Content;
+    ::close(handle);
+    return content;
 }
 
 QString ProcessName(pid_t Pid) {
@@ -59,30 +59,30 @@ bool SameNode(const struct stat& Node, const struct stat& Target) {
 // "1: FLOCK  ADVISORY  WRITE 812 00:05:87 0 EOF" (pid, then the inode as the file
 // system's major:minor in hex and the inode number); waiters are marked "->".
 pid_t LockHolder(const struct stat& Target) {
-    const QList<QByteArray> Lines = ReadProcFile("/proc/locks").split('\n');
-    for (const QByteArray& Line : Lines) {
-        const QList<QByteArray> Fields = Line.simplified().split(' ');
-        if (Fields.size() < 6 || Fields[1] == "->") {
+    const QList<QByteArray> lines = ReadProcFile("/proc/locks").split('\n');
+    for (const QByteArray& line : lines) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields[1] == "->") {
             continue;
         }
-        const QList<QByteArray> Inode = Fields[5].split(':');
-        if (Inode.size() != 3) {
+        const QList<QByteArray> inode = fields[5].split(':');
+        if (inode.size() != 3) {
             continue;
         }
-        bool MajorOk = false;
-        bool MinorOk = false;
-        bool InodeOk = false;
-        const unsigned Major = Inode[0].toUInt(&MajorOk, 16);
-        const unsigned Minor = Inode[1].toUInt(&MinorOk, 16);
-        const qulonglong Number = Inode[2].toULongLong(&InodeOk, 10);
-        if (!MajorOk || !MinorOk || !InodeOk || Major != major(Target.st_dev) ||
-            Minor != minor(Target.st_dev) || Number != Target.st_ino) {
+        bool majorOk = false;
+        bool minorOk = false;
+        bool inodeOk = false;
+        const unsigned majorNumber = inode[0].toUInt(&majorOk, 16);
+        const unsigned minorNumber = inode[1].toUInt(&minorOk, 16);
+        const qulonglong number = inode[2].toULongLong(&inodeOk, 10);
+        if (!majorOk || !minorOk || !inodeOk || majorNumber != major(Target.st_dev) ||
+            minorNumber != minor(Target.st_dev) || number != Target.st_ino) {
             continue;
         }
-        bool PidOk = false;
-        const long Pid = Fields[4].toLong(&PidOk);
-        if (PidOk && Pid > 0) {
-            return static_cast<pid_t>(Pid);
+        bool pidOk = false;
+        const long pid = fields[4].toLong(&pidOk);
+        if (pidOk && pid > 0) {
+            return static_cast<pid_t>(pid);
         }
     }
     return 0;
@@ -91,88 +91,88 @@ pid_t LockHolder(const struct stat& Target) {
 // A process other than this one with a descriptor open on Target, among those whose
 // descriptors this user may see.
 pid_t DescriptorHolder(const struct stat& Target) {
-    DIR* Processes = ::opendir("/proc");
-    if (Processes == nullptr) {
+    DIR* processes = ::opendir("/proc");
+    if (processes == nullptr) {
         return 0;
     }
-    const pid_t Self = ::getpid();
-    pid_t Found = 0;
-    while (Found == 0) {
+    const pid_t self = ::getpid();
+    pid_t found = 0;
+    while (found == 0) {
         // glibc's readdir is safe on a stream that only one thread uses, as this local one.
         // NOLINTNEXTLINE(concurrency-mt-unsafe)
-        const dirent* Entry = ::readdir(Processes);
-        if (Entry == nullptr) {
+        const dirent* entry = ::readdir(processes);
+        if (entry == nullptr) {
             break;
         }
-        bool IsPid = false;
-        const long Pid = QByteArray(Entry->d_name).toLong(&IsPid);
-        if (!IsPid || Pid <= 0 || Pid == Self) {
+        bool isPid = false;
+        const long pid = QByteArray(entry->d_name).toLong(&isPid);
+        if (!isPid || pid <= 0 || pid == self) {
             continue;
         }
-        const QByteArray FdPath = "/proc/" + QByteArray::number(Pid) + "/fd";
-        DIR* Descriptors = ::opendir(FdPath.constData());
-        if (Descriptors == nullptr) {
+        const QByteArray fdPath = "/proc/" + QByteArray::number(pid) + "/fd";
+        DIR* descriptors = ::opendir(fdPath.constData());
+        if (descriptors == nullptr) {
             continue; // gone, or another user's
         }
         // A stream of this thread alone, as above.
         // NOLINTNEXTLINE(concurrency-mt-unsafe)
-        while (const dirent* Fd = ::readdir(Descriptors)) {
-            struct stat Node {};
-            if (Fd->d_name[0] != '.' &&
-                ::fstatat(::dirfd(Descriptors), Fd->d_name, &Node, 0) == 0 &&
-                SameNode(Node, Target)) {
-                Found = static_cast<pid_t>(Pid);
+        while (const dirent* fd = ::readdir(descriptors)) {
+            struct stat node {};
+            if (fd->d_name[0] != '.' &&
+                ::fstatat(::dirfd(descriptors), fd->d_name, &node, 0) == 0 &&
+                SameNode(node, Target)) {
+                found = static_cast<pid_t>(pid);
                 break;
             }
         }
-        ::closedir(Descriptors);
+        ::closedir(descriptors);
     }
-    ::closedir(Processes);
-    return Found;
+    ::closedir(processes);
+    return found;
 }
 
 } // namespace
 
 TOpenFailure OpenFailureFor(const QString& Device, int Code, const QString& Detail) {
-    TOpenFailure Failure;
-    Failure.Device = Device;
-    Failure.ErrorCode = Code;
-    Failure.Detail = Detail;
+    TOpenFailure failure;
+    failure.Device = Device;
+    failure.ErrorCode = Code;
+    failure.Detail = Detail;
     switch (Code) {
     case ENOENT:  // nothing by that name, or a by-id link whose adapter is gone
     case ENOTDIR: // a path through something that is no directory
     case ENODEV:
     case ENXIO:
     case EIO: // a ttyS number with no UART behind it
-        Failure.Kind = TOpenFailureKind::NotConnected;
+        failure.Kind = TOpenFailureKind::NotConnected;
         break;
     case EACCES:
     case EPERM:
-        Failure.Kind = TOpenFailureKind::NoPermission;
-        Failure.Group = DeviceGroup(Device);
+        failure.Kind = TOpenFailureKind::NoPermission;
+        failure.Group = DeviceGroup(Device);
         break;
     case EBUSY:       // another opener set exclusive mode
     case EWOULDBLOCK: // another opener holds the lock
-        Failure.Kind = TOpenFailureKind::InUse;
-        FindDeviceHolder(Device, Failure.HolderPid, Failure.HolderName);
+        failure.Kind = TOpenFailureKind::InUse;
+        FindDeviceHolder(Device, failure.HolderPid, failure.HolderName);
         break;
     default:
-        Failure.Kind = TOpenFailureKind::Other;
+        failure.Kind = TOpenFailureKind::Other;
         break;
     }
-    return Failure;
+    return failure;
 }
 
 bool FindDeviceHolder(const QString& Device, pid_t& Pid, QString& Name) {
     Pid = 0;
     Name.clear();
-    struct stat Target {};
-    if (::stat(QFile::encodeName(Device).constData(), &Target) == -1) {
+    struct stat target {};
+    if (::stat(QFile::encodeName(Device).constData(), &target) == -1) {
         return false;
     }
-    Pid = LockHolder(Target);
+    Pid = LockHolder(target);
     if (Pid == 0) {
-        Pid = DescriptorHolder(Target);
+        Pid = DescriptorHolder(target);
     }
     if (Pid == 0) {
         return false;
@@ -182,22 +182,22 @@ bool FindDeviceHolder(const QString& Device, pid_t& Pid, QString& Name) {
 }
 
 QString DeviceGroup(const QString& Device) {
-    struct stat Node {};
-    if (::stat(QFile::encodeName(Device).constData(), &Node) == -1) {
+    struct stat node {};
+    if (::stat(QFile::encodeName(Device).constData(), &node) == -1) {
         return {};
     }
     constexpr mode_t GroupReadWrite = S_IRGRP | S_IWGRP;
-    if ((Node.st_mode & GroupReadWrite) != GroupReadWrite || Node.st_gid == 0) {
+    if ((node.st_mode & GroupReadWrite) != GroupReadWrite || node.st_gid == 0) {
         return {};
     }
-    std::vector<char> Buffer(16384);
-    struct group Entry {};
-    struct group* Found = nullptr;
-    if (::getgrgid_r(Node.st_gid, &Entry, Buffer.data(), Buffer.size(), &Found) != 0 ||
-        Found == nullptr) {
+    std::vector<char> buffer(16384);
+    struct group entry {};
+    struct group* found = nullptr;
+    if (::getgrgid_r(node.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        found == nullptr) {
         return {};
     }
-    return QString::fromLocal8Bit(Found->gr_name);
+    return QString::fromLocal8Bit(found->gr_name);
 }
 
 QString GroupedNumber(uint64_t Number) {
@@ -205,57 +205,57 @@ QString GroupedNumber(uint64_t Number) {
 }
 
 QString TOpenFailure::Reason(const QString& PortName) const {
-    const QString Port =
+    const QString port =
         PortName.isEmpty() ? Device : QStringLiteral("%1 (%2)").arg(PortName, Device);
     switch (Kind) {
     case TOpenFailureKind::None:
         break;
     case TOpenFailureKind::NotConnected:
-        return Port + QStringLiteral(" is not connected. Plug in the adapter, or select "
+        return port + QStringLiteral(" is not connected. Plug in the adapter, or select "
                                      "another port.");
     case TOpenFailureKind::NoPermission:
         if (!Group.isEmpty()) {
             return QStringLiteral("%1: permission denied. Join the group that owns it: sudo "
                                   "adduser $USER %2, then log in again.")
-                .arg(Port, Group);
+                .arg(port, Group);
         }
-        return Port + QStringLiteral(": permission denied, and no group may open it. Ask the "
+        return port + QStringLiteral(": permission denied, and no group may open it. Ask the "
                                      "administrator for access.");
     case TOpenFailureKind::InUse: {
-        QString Text = Port + QStringLiteral(" is in use by another program");
+        QString text = port + QStringLiteral(" is in use by another program");
         if (HolderPid > 0 && !HolderName.isEmpty()) {
-            Text += QStringLiteral(" (%1, pid %2)").arg(HolderName).arg(HolderPid);
+            text += QStringLiteral(" (%1, pid %2)").arg(HolderName).arg(HolderPid);
         } else if (HolderPid > 0) {
-            Text += QStringLiteral(" (pid %1)").arg(HolderPid);
+            text += QStringLiteral(" (pid %1)").arg(HolderPid);
         }
-        Text += QStringLiteral(". Close that program, or select another port.");
+        text += QStringLiteral(". Close that program, or select another port.");
         if (HolderPid <= 0 || HolderName == QLatin1String("ModemManager") ||
             HolderName == QLatin1String("brltty")) {
-            Text += QStringLiteral(
+            text += QStringLiteral(
                 "\nModemManager and brltty take serial adapters for themselves: stop "
                 "ModemManager (sudo systemctl stop ModemManager), and remove brltty where no "
                 "Braille display is used.");
         }
-        return Text;
+        return text;
     }
     case TOpenFailureKind::NotATty:
-        return Port + QStringLiteral(" is not a serial device. Select another port, or map "
+        return port + QStringLiteral(" is not a serial device. Select another port, or map "
                                      "%1 to the adapter in the [Ports] section of Bootload.Ini.")
                           .arg(PortName);
     case TOpenFailureKind::RateRefused:
         if (AskedRate == 0) {
-            return Port + QStringLiteral(": a bit rate of 0 baud is not possible.");
+            return port + QStringLiteral(": a bit rate of 0 baud is not possible.");
         }
         if (ActualRate == 0) {
             return QStringLiteral("%1: the adapter cannot run at %2 baud. Use an adapter that can.")
-                .arg(Port, GroupedNumber(AskedRate));
+                .arg(port, GroupedNumber(AskedRate));
         }
         return QStringLiteral("%1: the adapter cannot run at %2 baud (its driver gives %3). Use "
                               "an adapter that can.")
-            .arg(Port, GroupedNumber(AskedRate), GroupedNumber(ActualRate));
+            .arg(port, GroupedNumber(AskedRate), GroupedNumber(ActualRate));
     case TOpenFailureKind::Other:
         return QStringLiteral("%1 cannot be opened: %2.")
-            .arg(Port, ErrorCode != 0 ? ErrorText(ErrorCode) : Detail);
+            .arg(port, ErrorCode != 0 ? ErrorText(ErrorCode) : Detail);
     }
     return {};
 }

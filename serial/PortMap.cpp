@@ -4,17 +4,17 @@
 
 QString PortDevicePath(unsigned PortNumber, const QString& MapFile,
                        const TSessionPortMap& Session) {
-    const QString FileName = MapFile.isEmpty() ? DefaultPortMapFile : MapFile;
-    const TIniFile File = TIniFile::Read(FileName);
-    if (File.State == TIniFileState::Usable) {
-        QString Mapped = IniValue(File.Bytes, u"Ports", QStringLiteral("COM%1").arg(PortNumber))
+    const QString fileName = MapFile.isEmpty() ? DefaultPortMapFile : MapFile;
+    const TIniFile file = TIniFile::Read(fileName);
+    if (file.State == TIniFileState::Usable) {
+        QString mapped = IniValue(file.Bytes, u"Ports", QStringLiteral("COM%1").arg(PortNumber))
                              .value_or(QString());
-        if (!Mapped.isEmpty()) {
-            return Mapped;
+        if (!mapped.isEmpty()) {
+            return mapped;
         }
     }
-    if (const auto It = Session.constFind(PortNumber); It != Session.cend()) {
-        return It.value();
+    if (const auto it = Session.constFind(PortNumber); it != Session.cend()) {
+        return it.value();
     }
     return QStringLiteral("/dev/ttyS%1").arg(PortNumber == 0 ? 0 : PortNumber - 1);
 }

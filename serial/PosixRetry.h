@@ -7,9 +7,9 @@
 // Runs a system call again while it is interrupted by a signal.
 template <typename TCall> auto RetryOnInterrupt(TCall&& Call) {
     for (;;) {
-        auto Result = Call();
-        if (Result != -1 || errno != EINTR) {
-            return Result;
+        auto result = Call();
+        if (result != -1 || errno != EINTR) {
+            return result;
         }
     }
 }

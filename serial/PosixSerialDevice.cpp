@@ -35,9 +35,9 @@ speed_t StandardRate(uint32_t Rate) {
         {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
         {3500000, B3500000}, {4000000, B4000000},
     };
-    for (const TRate& Entry : Rates) {
-        if (Entry.Rate == Rate) {
-            return Entry.Code;
+    for (const TRate& entry : Rates) {
+        if (entry.Rate == Rate) {
+            return entry.Code;
         }
     }
     return 0;
@@ -116,8 +116,8 @@ TPosixSerialDevice::~TPosixSerialDevice() {
 }
 
 bool TPosixSerialDevice::Fail(const char* What) {
-    const int Code = errno;
-    return Fail(QStringLiteral("%1 %2: %3").arg(QLatin1String(What), Path, ErrorText(Code)));
+    const int code = errno;
+    return Fail(QStringLiteral("%1 %2: %3").arg(QLatin1String(What), Path, ErrorText(code)));
 }
 
 bool TPosixSerialDevice::Fail(const QString& Message) {
@@ -127,9 +127,9 @@ bool TPosixSerialDevice::Fail(const QString& Message) {
 }
 
 bool TPosixSerialDevice::FailOpen(const char* What) {
-    const int Code = errno;
+    const int code = errno;
     Fail(What);
-    Failure = OpenFailureFor(Path, Code, Error);
+    Failure = OpenFailureFor(Path, code, Error);
     return false;
 }
 
@@ -165,9 +165,9 @@ TSerialDevice::TOpenResult TPosixSerialDevice::Open(const QString& DevicePath) {
     Path = DevicePath;
     Error.clear();
     Failure = TOpenFailure{};
-    const QByteArray Name = QFile::encodeName(Path);
+    const QByteArray name = QFile::encodeName(Path);
     Handle = RetryOnInterrupt(
-        [&] { return ::open(Name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+        [&] { return ::open(name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (Handle < 0) {
         FailOpen("cannot open");
         return TOpenResult::Failed;
@@ -179,13 +179,13 @@ TSerialDevice::TOpenResult TPosixSerialDevice::Open(const QString& DevicePath) {
         return TOpenResult::NotATty;
     }
     if (::flock(Handle, LOCK_EX | LOCK_NB) == -1) {
-        const int Code = errno;
-        Fail(Code == EWOULDBLOCK ? "another program holds" : "cannot lock");
-        const QString Message = Error;
+        const int code = errno;
+        Fail(code == EWOULDBLOCK ? "another program holds" : "cannot lock");
+        const QString message = Error;
         // Closed first: the search for the holder would otherwise find this process.
         Close();
-        Error = Message;
-        Failure = OpenFailureFor(Path, Code, Message);
+        Error = message;
+        Failure = OpenFailureFor(Path, code, message);
         return TOpenResult::Failed;
     }
     Locked = true;
@@ -212,69 +212,69 @@ bool TPosixSerialDevice::Configure(const TLineSettings& Settings) {
     if (Settings.BaudRate == 0) {
         return RefuseRate(0, 0, 0);
     }
-    tcflag_t Format = 0;
-    QString Problem;
-    if (!FormatFlags(Settings, Format, Problem)) {
-        return FailOpen(QStringLiteral("%1: %2").arg(Path, Problem));
+    tcflag_t format = 0;
+    QString problem;
+    if (!FormatFlags(Settings, format, problem)) {
+        return FailOpen(QStringLiteral("%1: %2").arg(Path, problem));
     }
-    termios Mode{};
-    if (::tcgetattr(Handle, &Mode) == -1) {
+    termios mode{};
+    if (::tcgetattr(Handle, &mode) == -1) {
         return FailOpen("cannot read the line settings of");
     }
-    ::cfmakeraw(&Mode);
+    ::cfmakeraw(&mode);
     // A binary protocol: no software flow control, and no hardware handshake that an
     // earlier user of the port may have left on (it would stall every write).
-    Mode.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
-    Mode.c_cflag &= ~(FormatBits | CRTSCTS);
-    Mode.c_cflag |= Format | CLOCAL | CREAD;
-    Mode.c_cc[VMIN] = 1;
-    Mode.c_cc[VTIME] = 0;
-    const speed_t Standard = StandardRate(Settings.BaudRate);
-    if (Standard != 0) {
+    mode.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+    mode.c_cflag &= ~(FormatBits | CRTSCTS);
+    mode.c_cflag |= format | CLOCAL | CREAD;
+    mode.c_cc[VMIN] = 1;
+    mode.c_cc[VTIME] = 0;
+    const speed_t standard = StandardRate(Settings.BaudRate);
+    if (standard != 0) {
         // A device keeps its settings after close: an input rate left by an earlier
         // arbitrary rate (CIBAUD holding BOTHER) would otherwise survive, so the input
         // rate is tied to the output rate again.
-        Mode.c_cflag &= ~CIBAUD;
-        ::cfsetispeed(&Mode, Standard);
-        ::cfsetospeed(&Mode, Standard);
+        mode.c_cflag &= ~CIBAUD;
+        ::cfsetispeed(&mode, standard);
+        ::cfsetospeed(&mode, standard);
     }
-    if (RetryOnInterrupt([&] { return ::tcsetattr(Handle, TCSANOW, &Mode); }) == -1) {
+    if (RetryOnInterrupt([&] { return ::tcsetattr(Handle, TCSANOW, &mode); }) == -1) {
         return FailOpen("cannot set the line settings of");
     }
-    if (Standard == 0 && !SetArbitraryLineRate(Handle, Settings.BaudRate)) {
+    if (standard == 0 && !SetArbitraryLineRate(Handle, Settings.BaudRate)) {
         return RefuseRate(Settings.BaudRate, 0, errno);
     }
 
-    termios Actual{};
-    if (::tcgetattr(Handle, &Actual) == -1) {
+    termios actual{};
+    if (::tcgetattr(Handle, &actual) == -1) {
         return FailOpen("cannot read back the line settings of");
     }
-    if ((Actual.c_cflag & FormatBits) != Format) {
+    if ((actual.c_cflag & FormatBits) != format) {
         return FailOpen(QStringLiteral("%1 refused %2 data bits, parity %3, stop bits %4")
                             .arg(Path)
                             .arg(Settings.DataBits)
                             .arg(Settings.Parity)
                             .arg(Settings.StopBits));
     }
-    uint32_t OutputRate = 0;
-    uint32_t InputRate = 0;
-    if (!GetLineRate(Handle, OutputRate, InputRate)) {
+    uint32_t outputRate = 0;
+    uint32_t inputRate = 0;
+    if (!GetLineRate(Handle, outputRate, inputRate)) {
         return FailOpen("cannot read back the rate of");
     }
     // An input rate of 0 means "as the output".
-    if (!RateWithinTolerance(Settings.BaudRate, OutputRate)) {
-        return RefuseRate(Settings.BaudRate, OutputRate, 0);
+    if (!RateWithinTolerance(Settings.BaudRate, outputRate)) {
+        return RefuseRate(Settings.BaudRate, outputRate, 0);
     }
-    if (InputRate != 0 && !RateWithinTolerance(Settings.BaudRate, InputRate)) {
-        return RefuseRate(Settings.BaudRate, InputRate, 0);
+    if (inputRate != 0 && !RateWithinTolerance(Settings.BaudRate, inputRate)) {
+        return RefuseRate(Settings.BaudRate, inputRate, 0);
     }
-    if (OutputRate != Settings.BaudRate || (InputRate != 0 && InputRate != Settings.BaudRate)) {
+    if (outputRate != Settings.BaudRate || (inputRate != 0 && inputRate != Settings.BaudRate)) {
         qCDebug(lcSerial).noquote()
             << QStringLiteral("%1 runs at %2 baud (input %3) for the %4 asked for: within 2 %, "
                               "accepted")
                    .arg(Path)
-                   .arg(OutputRate)
-                   .arg(InputRate)
+                   .arg(outputRate)
+                   .arg(inputRate)
                    .arg(Settings.BaudRate);
     }
     return true;
@@ -284,17 +284,17 @@ bool TPosixSerialDevice::RequestLowLatency() {
     if (!IsOpen()) {
         return false;
     }
-    serial_struct Serial{};
-    if (::ioctl(Handle, TIOCGSERIAL, &Serial) == -1) {
+    serial_struct serial{};
+    if (::ioctl(Handle, TIOCGSERIAL, &serial) == -1) {
         qCDebug(lcSerial).noquote() << Path << "has no low-latency setting";
         return false;
     }
-    if ((Serial.flags & ASYNC_LOW_LATENCY) == 0) {
-        Serial.flags |= ASYNC_LOW_LATENCY;
-        if (::ioctl(Handle, TIOCSSERIAL, &Serial) == -1) {
-            const int Code = errno;
+    if ((serial.flags & ASYNC_LOW_LATENCY) == 0) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        if (::ioctl(Handle, TIOCSSERIAL, &serial) == -1) {
+            const int code = errno;
             qCDebug(lcSerial).noquote()
-                << "low latency refused on" << Path << ":" << ErrorText(Code);
+                << "low latency refused on" << Path << ":" << ErrorText(code);
             return false;
         }
     }
@@ -309,35 +309,35 @@ bool TPosixSerialDevice::Write(const uint8_t* Data, size_t Length, int TimeOutMs
     if (Data == nullptr && Length > 0) {
         return Fail(QStringLiteral("cannot write to %1: no data").arg(Path));
     }
-    QElapsedTimer Clock;
-    Clock.start();
-    size_t Written = 0;
-    while (Written < Length) {
-        const ssize_t Count = ::write(Handle, Data + Written, Length - Written);
-        if (Count > 0) {
-            Written += static_cast<size_t>(Count);
+    QElapsedTimer clock;
+    clock.start();
+    size_t written = 0;
+    while (written < Length) {
+        const ssize_t count = ::write(Handle, Data + written, Length - written);
+        if (count > 0) {
+            written += static_cast<size_t>(count);
             continue;
         }
-        if (Count == -1 && errno == EINTR) {
+        if (count == -1 && errno == EINTR) {
             continue;
         }
-        if (Count == -1 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        if (count == -1 && errno != EAGAIN && errno != EWOULDBLOCK) {
             return Fail("cannot write to");
         }
         // The driver's buffer is full: wait for room, within what is left of the bound.
-        const qint64 Left = TimeOutMs - Clock.elapsed();
-        if (Left <= 0) {
+        const qint64 left = TimeOutMs - clock.elapsed();
+        if (left <= 0) {
             return Fail(QStringLiteral("write to %1 timed out after %2 of %3 bytes")
                             .arg(Path)
-                            .arg(Written)
+                            .arg(written)
                             .arg(Length));
         }
-        pollfd Wait{Handle, POLLOUT, 0};
-        const int Ready = ::poll(&Wait, 1, static_cast<int>(Left));
-        if (Ready == -1 && errno != EINTR) {
+        pollfd wait{Handle, POLLOUT, 0};
+        const int ready = ::poll(&wait, 1, static_cast<int>(left));
+        if (ready == -1 && errno != EINTR) {
             return Fail("cannot wait to write to");
         }
-        if (Ready == 1 && (Wait.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        if (ready == 1 && (wait.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             return Fail(QStringLiteral("%1 hung up during a write").arg(Path));
         }
     }

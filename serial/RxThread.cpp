@@ -9,7 +9,7 @@
 #include <system_error>
 
 bool TRxTarget::Post(std::unique_ptr<QEvent> Event) {
-    const std::lock_guard<std::mutex> Guard(Lock);
+    const std::lock_guard<std::mutex> guard(Lock);
     if (Component == nullptr) {
         return false;
     }
@@ -18,7 +18,7 @@ bool TRxTarget::Post(std::unique_ptr<QEvent> Event) {
 }
 
 void TRxTarget::CutOff() {
-    const std::lock_guard<std::mutex> Guard(Lock);
+    const std::lock_guard<std::mutex> guard(Lock);
     Component = nullptr;
 }
 
@@ -42,8 +42,8 @@ bool TRxThread::Begin() {
             Run();
             Ended.set_value();
         });
-    } catch (const std::system_error& Error) {
-        qCDebug(lcSerial).noquote() << "cannot start the receive thread:" << Error.what();
+    } catch (const std::system_error& error) {
+        qCDebug(lcSerial).noquote() << "cannot start the receive thread:" << error.what();
         return false;
     }
     return true;
@@ -80,13 +80,13 @@ void TRxThread::Run() {
 }
 
 void TRxThread::Receive() {
-    QByteArray Buffer(ReadSize, Qt::Uninitialized);
+    QByteArray buffer(ReadSize, Qt::Uninitialized);
     while (!Stopping.load()) {
-        const int Count = Wait->Read(Buffer.data(), ReadSize);
-        if (Count == TRxWait::Over || Stopping.load()) {
+        const int count = Wait->Read(buffer.data(), ReadSize);
+        if (count == TRxWait::Over || Stopping.load()) {
             return;
         }
-        if (Count > 0 && !PostChunk(Buffer.constData(), Count)) {
+        if (count > 0 && !PostChunk(buffer.constData(), count)) {
             return;
         }
     }
@@ -99,10 +99,10 @@ bool TRxThread::PostChunk(const char* Bytes, int Length) {
     qCDebug(lcSerial).noquote() << "rx"
                                 << HexBytes(reinterpret_cast<const uint8_t*>(Bytes),
                                             static_cast<size_t>(Length));
-    if (const TChunkHook Hook = ChunkHook.load()) {
-        Hook();
+    if (const TChunkHook hook = ChunkHook.load()) {
+        hook();
     }
-    auto Chunk = std::make_unique<TRxChunkEvent>(QByteArray(Bytes, Length), Session);
+    auto chunk = std::make_unique<TRxChunkEvent>(QByteArray(Bytes, Length), Session);
     TRxChunkEvent::Publish();
-    return Target->Post(std::move(Chunk));
+    return Target->Post(std::move(chunk));
 }

@@ -223,9 +223,9 @@ void TMainForm::OpenCommsPort() {
     bool opened = false;
     try {
         opened = Comms->Open();
-    } catch (const ECommsError& Error) {
+    } catch (const ECommsError& error) {
         StatusPanel0->clear();
-        TModalSeam::ShowError(this, QString::fromUtf8(Error.what()),
+        TModalSeam::ShowError(this, QString::fromUtf8(error.what()),
                               Comms->LastOpenFailure().Reason(portName));
         return;
     }
@@ -302,8 +302,8 @@ bool TMainForm::event(QEvent* Event) {
     // Nothing may escape into the event loop: a failure ends the step with its message.
     try {
         RunUpgrade(static_cast<TUpgradeStepEvent*>(Event)->Step);
-    } catch (const std::exception& Error) {
-        TModalSeam::ShowError(this, QString::fromUtf8(Error.what()));
+    } catch (const std::exception& error) {
+        TModalSeam::ShowError(this, QString::fromUtf8(error.what()));
     }
     return true;
 }

@@ -94,9 +94,9 @@ void TMainForm::RunUpgrade(int Step) {
         EraseBegun = EraseBegun || Step == UpgradeStep::Erase;
         try {
             next = RunUpgradeStage(*this, Step);
-        } catch (const std::exception& Error) {
+        } catch (const std::exception& error) {
             // The run ends here; the operator reads why and can start again.
-            TModalSeam::ShowError(this, QString::fromLocal8Bit(Error.what()));
+            TModalSeam::ShowError(this, QString::fromLocal8Bit(error.what()));
         }
         // Stopped before the erase: the unit kept its program and its settings, so there
         // is nothing to put back once it has restarted.

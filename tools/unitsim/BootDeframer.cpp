@@ -72,9 +72,9 @@ void TBootDeframer::Take(uint8_t Byte, std::vector<TBootPiece>& Out) {
             State = TState::Body;
             return;
         }
-        char Why[64];
-        std::snprintf(Why, sizeof Why, "DLE followed by 0x%02X inside a frame", Byte);
-        Abandon(Why, Out);
+        char why[64];
+        std::snprintf(why, sizeof why, "DLE followed by 0x%02X inside a frame", Byte);
+        Abandon(why, Out);
         return;
     }
     if (Body.size() > LongestBody) {
@@ -83,35 +83,35 @@ void TBootDeframer::Take(uint8_t Byte, std::vector<TBootPiece>& Out) {
 }
 
 std::vector<TBootPiece> TBootDeframer::Feed(const uint8_t* Bytes, size_t Length) {
-    std::vector<TBootPiece> Out;
-    for (size_t Index = 0; Index < Length; ++Index) {
-        Take(Bytes[Index], Out);
+    std::vector<TBootPiece> out;
+    for (size_t index = 0; index < Length; ++index) {
+        Take(Bytes[index], out);
     }
-    return Out;
+    return out;
 }
 
 std::vector<TBootPiece> TBootDeframer::Silence() {
-    std::vector<TBootPiece> Out;
+    std::vector<TBootPiece> out;
     if (State == TState::HuntDle) {
         Garbage.push_back(DLE);
     }
     if (State == TState::Body || State == TState::BodyDle) {
-        Abandon("unfinished frame dropped after a silence", Out);
+        Abandon("unfinished frame dropped after a silence", out);
     }
-    FlushGarbage(Out);
+    FlushGarbage(out);
     State = TState::Hunt;
-    return Out;
+    return out;
 }
 
 std::vector<uint8_t> TBootDeframer::Clear() {
-    std::vector<uint8_t> Dropped = std::move(Garbage);
+    std::vector<uint8_t> dropped = std::move(Garbage);
     if (State == TState::HuntDle) {
-        Dropped.push_back(DLE);
+        dropped.push_back(DLE);
     }
-    Dropped.insert(Dropped.end(), Wire.begin(), Wire.end());
+    dropped.insert(dropped.end(), Wire.begin(), Wire.end());
     Garbage.clear();
     Wire.clear();
     Body.clear();
     State = TState::Hunt;
-    return Dropped;
+    return dropped;
 }

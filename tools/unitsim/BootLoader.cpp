@@ -13,16 +13,16 @@ constexpr uint8_t CommandLeaveBootMode = 0x05;
 constexpr uint8_t CommandIdentity = 0x08;
 
 std::string Hex(uint32_t Value, int Digits) {
-    char Text[16];
-    std::snprintf(Text, sizeof Text, "0x%0*X", Digits, static_cast<unsigned>(Value));
-    return Text;
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", Digits, static_cast<unsigned>(Value));
+    return text;
 }
 
 TBootOutcome Refuse(std::string Fault) {
-    TBootOutcome Outcome;
-    Outcome.Verdict = "refused, no reply: " + Fault;
-    Outcome.Faults.push_back(std::move(Fault));
-    return Outcome;
+    TBootOutcome outcome;
+    outcome.Verdict = "refused, no reply: " + Fault;
+    outcome.Faults.push_back(std::move(Fault));
+    return outcome;
 }
 
 uint32_t Address(const uint8_t* Payload) {
@@ -32,19 +32,19 @@ uint32_t Address(const uint8_t* Payload) {
 } // namespace
 
 std::vector<uint8_t> FrameReply(const std::vector<uint8_t>& Reply, bool Spoil) {
-    std::vector<uint8_t> Body = Reply;
-    Body.push_back(
+    std::vector<uint8_t> body = Reply;
+    body.push_back(
         static_cast<uint8_t>(BootChecksum(Reply.data(), Reply.size()) + (Spoil ? 1 : 0)));
-    std::vector<uint8_t> Frame{DLE, STX};
-    for (uint8_t Byte : Body) {
-        Frame.push_back(Byte);
-        if (Byte == DLE) {
-            Frame.push_back(DLE);
+    std::vector<uint8_t> frame{DLE, STX};
+    for (uint8_t byte : body) {
+        frame.push_back(byte);
+        if (byte == DLE) {
+            frame.push_back(DLE);
         }
     }
-    Frame.push_back(DLE);
-    Frame.push_back(ETX);
-    return Frame;
+    frame.push_back(DLE);
+    frame.push_back(ETX);
+    return frame;
 }
 
 TBootLoader::TBootLoader(const TUnitSimConfig& UnitConfig, TFlashModel& UnitFlash)
@@ -57,88 +57,88 @@ void TBootLoader::BeginSession() {
 
 const TBlockFault* TBootLoader::FaultFor(const std::vector<TBlockFault>& Faults, uint32_t At,
                                          uint32_t Size) const {
-    const uint32_t Number = (At - TFlashModel::FirstProgramAddress) / Size + 1;
-    for (const TBlockFault& Fault : Faults) {
-        if (Fault.Number == Number) {
-            return &Fault;
+    const uint32_t number = (At - TFlashModel::FirstProgramAddress) / Size + 1;
+    for (const TBlockFault& fault : Faults) {
+        if (fault.Number == number) {
+            return &fault;
         }
     }
     return nullptr;
 }
 
 TBootOutcome TBootLoader::Handle(const std::vector<uint8_t>& Body) {
-    const uint8_t Command = Body[0];
+    const uint8_t command = Body[0];
     const uint8_t Count = Body[1];
-    const uint8_t* Payload = Body.data() + 2;
-    const size_t PayloadLength = Body.size() - 3;
-    auto Shape = [&](uint8_t WantCount, size_t WantPayload) {
-        return Count == WantCount && PayloadLength == WantPayload;
+    const uint8_t* payload = Body.data() + 2;
+    const size_t payloadLength = Body.size() - 3;
+    auto shape = [&](uint8_t WantCount, size_t WantPayload) {
+        return Count == WantCount && payloadLength == WantPayload;
     };
-    const std::string Request = "command " + Hex(Command, 2) + " count " + std::to_string(Count) +
-                                " with " + std::to_string(PayloadLength) + " payload bytes";
-    TBootOutcome Outcome;
-    switch (Command) {
+    const std::string request = "command " + Hex(command, 2) + " count " + std::to_string(Count) +
+                                " with " + std::to_string(payloadLength) + " payload bytes";
+    TBootOutcome outcome;
+    switch (command) {
     case CommandIdentity:
-        if (!Shape(4, 0)) {
-            return Refuse(Request);
+        if (!shape(4, 0)) {
+            return Refuse(request);
         }
         {
-            const uint16_t Rm = Config.BootRmNumber.value_or(Config.ModelNumber);
-            Outcome.Reply = {Command,
+            const uint16_t rm = Config.BootRmNumber.value_or(Config.ModelNumber);
+            outcome.Reply = {command,
                              Count,
-                             static_cast<uint8_t>(Rm >> 8),
-                             static_cast<uint8_t>(Rm & 0xFF),
+                             static_cast<uint8_t>(rm >> 8),
+                             static_cast<uint8_t>(rm & 0xFF),
                              static_cast<uint8_t>(Config.BootVersion >> 8),
                              static_cast<uint8_t>(Config.BootVersion & 0xFF)};
         }
-        Outcome.Verdict = "bootloader identity";
-        return Outcome;
+        outcome.Verdict = "bootloader identity";
+        return outcome;
     case CommandModelOrRestart:
-        if (Shape(2, 0)) {
-            const uint16_t Model = Config.BootModelNumber.value_or(Config.ModelNumber);
-            Outcome.Reply = {Command, Count, static_cast<uint8_t>(Model >> 8),
-                             static_cast<uint8_t>(Model & 0xFF)};
-            Outcome.Verdict = "model number " + std::to_string(Model);
-            return Outcome;
+        if (shape(2, 0)) {
+            const uint16_t model = Config.BootModelNumber.value_or(Config.ModelNumber);
+            outcome.Reply = {command, Count, static_cast<uint8_t>(model >> 8),
+                             static_cast<uint8_t>(model & 0xFF)};
+            outcome.Verdict = "model number " + std::to_string(model);
+            return outcome;
         }
-        if (Shape(0, 0)) {
-            Outcome.Reply = {Command, Count};
-            Outcome.Restart = true;
-            Outcome.Verdict = "restart";
-            return Outcome;
+        if (shape(0, 0)) {
+            outcome.Reply = {command, Count};
+            outcome.Restart = true;
+            outcome.Verdict = "restart";
+            return outcome;
         }
-        return Refuse(Request);
+        return Refuse(request);
     case CommandErase:
-        if (!Shape(8, 3)) {
-            return Refuse(Request);
+        if (!shape(8, 3)) {
+            return Refuse(request);
         }
-        return Erase(Address(Payload));
+        return Erase(Address(payload));
     case CommandWrite:
-        if (!Shape(2, 3 + TFlashModel::BlockSize)) {
-            return Refuse(Request);
+        if (!shape(2, 3 + TFlashModel::BlockSize)) {
+            return Refuse(request);
         }
-        return Write(Address(Payload), Payload + 3);
+        return Write(Address(payload), payload + 3);
     case CommandLeaveBootMode:
-        if (!Shape(1, 4) || Payload[0] != 0xFF || Payload[1] != 0x03 || Payload[2] != 0x00 ||
-            Payload[3] != 0x00) {
-            return Refuse(Request + " (leaving boot mode takes FF 03 00 00)");
+        if (!shape(1, 4) || payload[0] != 0xFF || payload[1] != 0x03 || payload[2] != 0x00 ||
+            payload[3] != 0x00) {
+            return Refuse(request + " (leaving boot mode takes FF 03 00 00)");
         }
         Left = true;
-        Outcome.Reply = {Command, Count, 0x00};
-        Outcome.Verdict = "boot mode left";
-        return Outcome;
+        outcome.Reply = {command, Count, 0x00};
+        outcome.Verdict = "boot mode left";
+        return outcome;
     default:
-        return Refuse("unknown " + Request);
+        return Refuse("unknown " + request);
     }
 }
 
 TBootOutcome TBootLoader::Erase(uint32_t At) {
-    if (std::string Why = Flash.CheckErase(At); !Why.empty()) {
-        return Refuse(Why);
+    if (std::string why = Flash.CheckErase(At); !why.empty()) {
+        return Refuse(why);
     }
-    TBootOutcome Outcome;
-    Outcome.Work = TBootWork::Erase;
-    Outcome.Reply = {CommandErase,
+    TBootOutcome outcome;
+    outcome.Work = TBootWork::Erase;
+    outcome.Reply = {CommandErase,
                      8,
                      static_cast<uint8_t>(At & 0xFF),
                      static_cast<uint8_t>(At >> 8 & 0xFF),
@@ -148,44 +148,44 @@ TBootOutcome TBootLoader::Erase(uint32_t At) {
                      0x00,
                      0x00,
                      0x00};
-    if (const TBlockFault* Fault = FaultFor(Config.EraseFaults, At, TFlashModel::PageSize)) {
-        Outcome.Verdict = "erase of page " + Hex(At, 4) + " fails (injected)";
-        if (Fault->Kind == TFailKind::NoReply) {
-            Outcome.Reply.clear();
+    if (const TBlockFault* fault = FaultFor(Config.EraseFaults, At, TFlashModel::PageSize)) {
+        outcome.Verdict = "erase of page " + Hex(At, 4) + " fails (injected)";
+        if (fault->Kind == TFailKind::NoReply) {
+            outcome.Reply.clear();
         } else {
-            Outcome.SpoilChecksum = true;
+            outcome.SpoilChecksum = true;
         }
-        return Outcome;
+        return outcome;
     }
     Flash.Erase(At);
     ++ErasedPages;
-    Outcome.Verdict = "erase " + Hex(At, 4);
-    return Outcome;
+    outcome.Verdict = "erase " + Hex(At, 4);
+    return outcome;
 }
 
 TBootOutcome TBootLoader::Write(uint32_t At, const uint8_t* Block) {
-    if (std::string Why = Flash.CheckWrite(At); !Why.empty()) {
-        return Refuse(Why);
+    if (std::string why = Flash.CheckWrite(At); !why.empty()) {
+        return Refuse(why);
     }
-    uint16_t Sum = 0;
-    for (uint32_t Index = 0; Index < TFlashModel::BlockSize; ++Index) {
-        Sum = static_cast<uint16_t>(Sum + Block[Index]);
+    uint16_t sum = 0;
+    for (uint32_t index = 0; index < TFlashModel::BlockSize; ++index) {
+        sum = static_cast<uint16_t>(sum + Block[index]);
     }
-    TBootOutcome Outcome;
-    Outcome.Work = TBootWork::Write;
-    Outcome.Reply = {CommandWrite, 2, static_cast<uint8_t>(Sum >> 8),
-                     static_cast<uint8_t>(Sum & 0xFF)};
-    if (const TBlockFault* Fault = FaultFor(Config.WriteFaults, At, TFlashModel::BlockSize)) {
-        Outcome.Verdict = "write of block " + Hex(At, 4) + " fails (injected)";
-        if (Fault->Kind == TFailKind::NoReply) {
-            Outcome.Reply.clear();
+    TBootOutcome outcome;
+    outcome.Work = TBootWork::Write;
+    outcome.Reply = {CommandWrite, 2, static_cast<uint8_t>(sum >> 8),
+                     static_cast<uint8_t>(sum & 0xFF)};
+    if (const TBlockFault* fault = FaultFor(Config.WriteFaults, At, TFlashModel::BlockSize)) {
+        outcome.Verdict = "write of block " + Hex(At, 4) + " fails (injected)";
+        if (fault->Kind == TFailKind::NoReply) {
+            outcome.Reply.clear();
         } else {
-            Outcome.SpoilChecksum = true;
+            outcome.SpoilChecksum = true;
         }
-        return Outcome;
+        return outcome;
     }
     Flash.Write(At, Block);
     ++WrittenBlocks;
-    Outcome.Verdict = "write " + Hex(At, 4);
-    return Outcome;
+    outcome.Verdict = "write " + Hex(At, 4);
+    return outcome;
 }

@@ -6,9 +6,9 @@
 namespace {
 
 std::string Hex(uint32_t Address) {
-    char Text[16];
-    std::snprintf(Text, sizeof Text, "0x%04X", static_cast<unsigned>(Address));
-    return Text;
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(Address));
+    return text;
 }
 
 } // namespace
@@ -17,8 +17,8 @@ TFlashModel::TFlashModel(const std::vector<uint8_t>& Initial) {
     if (Initial.size() == Size) {
         std::copy(Initial.begin(), Initial.end(), Memory.begin());
     } else {
-        for (uint32_t Address = 0; Address < Size; ++Address) {
-            Memory[Address] = PatternByte(Address);
+        for (uint32_t address = 0; address < Size; ++address) {
+            Memory[address] = PatternByte(address);
         }
     }
 }
@@ -62,8 +62,8 @@ std::string TFlashModel::CheckWrite(uint32_t Address) const {
 void TFlashModel::Erase(uint32_t Address) {
     std::fill_n(Memory.begin() + Address, PageSize, uint8_t{0xFF});
     PageErased.set(Address / PageSize);
-    for (uint32_t Block = Address / BlockSize; Block < (Address + PageSize) / BlockSize; ++Block) {
-        BlockWritten.reset(Block);
+    for (uint32_t block = Address / BlockSize; block < (Address + PageSize) / BlockSize; ++block) {
+        BlockWritten.reset(block);
     }
 }
 

@@ -17,13 +17,13 @@ bool TModbusFramer::CrcGood(const uint8_t* Frame, size_t Length) {
     if (Length < ShortestFrame || Length > 0xFFFF) {
         return false;
     }
-    const uint16_t Crc = ModbusCrc(Frame, 0, static_cast<uint16_t>(Length - 3));
-    return Frame[Length - 2] == (Crc >> 8) && Frame[Length - 1] == (Crc & 0xFF);
+    const uint16_t crc = ModbusCrc(Frame, 0, static_cast<uint16_t>(Length - 3));
+    return Frame[Length - 2] == (crc >> 8) && Frame[Length - 1] == (crc & 0xFF);
 }
 
 TModbusFramer::TShape TModbusFramer::Examine(size_t At, size_t& Length) const {
-    const size_t Available = Buffer.size() - At;
-    if (Available < 2) {
+    const size_t available = Buffer.size() - At;
+    if (available < 2) {
         return TShape::NeedMore;
     }
     switch (Buffer[At + 1]) {
@@ -34,7 +34,7 @@ TModbusFramer::TShape TModbusFramer::Examine(size_t At, size_t& Length) const {
         break;
     case 16:
     case 104:
-        if (Available < 7) {
+        if (available < 7) {
             return TShape::NeedMore;
         }
         Length = 9 + static_cast<size_t>(Buffer[At + 6]);
@@ -42,18 +42,18 @@ TModbusFramer::TShape TModbusFramer::Examine(size_t At, size_t& Length) const {
     default:
         return TShape::UnknownFunction;
     }
-    if (Available < Length) {
+    if (available < Length) {
         return TShape::NeedMore;
     }
     return CrcGood(Buffer.data() + At, Length) ? TShape::Complete : TShape::Bad;
 }
 
 bool TModbusFramer::FindLaterFrame(size_t From, size_t& At) const {
-    for (size_t Candidate = From;
-         Candidate + ShortestFrame <= Buffer.size() && Candidate <= LongestFrame; ++Candidate) {
-        size_t Length = 0;
-        if (Examine(Candidate, Length) == TShape::Complete) {
-            At = Candidate;
+    for (size_t candidate = From;
+         candidate + ShortestFrame <= Buffer.size() && candidate <= LongestFrame; ++candidate) {
+        size_t length = 0;
+        if (Examine(candidate, length) == TShape::Complete) {
+            At = candidate;
             return true;
         }
     }
@@ -73,23 +73,23 @@ void TModbusFramer::FlushRejected(bool AtSilence, std::vector<TModbusPiece>& Out
 }
 
 void TModbusFramer::Cut(bool AtSilence, std::vector<TModbusPiece>& Out) {
-    const bool Final = AtSilence || Buffer.size() > LongestHeld;
+    const bool final = AtSilence || Buffer.size() > LongestHeld;
     while (!Buffer.empty()) {
-        size_t Length = 0;
-        const TShape Shape = Examine(0, Length);
-        if (Shape == TShape::Complete) {
+        size_t length = 0;
+        const TShape shape = Examine(0, length);
+        if (shape == TShape::Complete) {
             FlushRejected(false, Out);
-            Out.push_back({true, false, {Buffer.begin(), Buffer.begin() + Length}});
-            Buffer.erase(Buffer.begin(), Buffer.begin() + Length);
+            Out.push_back({true, false, {Buffer.begin(), Buffer.begin() + length}});
+            Buffer.erase(Buffer.begin(), Buffer.begin() + length);
             continue;
         }
-        if (Shape == TShape::UnknownFunction) {
-            size_t Later = 0;
-            if (FindLaterFrame(1, Later)) {
-                Reject(Later);
+        if (shape == TShape::UnknownFunction) {
+            size_t later = 0;
+            if (FindLaterFrame(1, later)) {
+                Reject(later);
                 continue;
             }
-            if (!Final) {
+            if (!final) {
                 break;
             }
             // Only silence ends a request of a function the unit does not know.
@@ -102,7 +102,7 @@ void TModbusFramer::Cut(bool AtSilence, std::vector<TModbusPiece>& Out) {
             Reject(1);
             continue;
         }
-        if (Shape == TShape::NeedMore && !Final) {
+        if (shape == TShape::NeedMore && !final) {
             break;
         }
         Reject(1);
@@ -112,21 +112,21 @@ void TModbusFramer::Cut(bool AtSilence, std::vector<TModbusPiece>& Out) {
 
 std::vector<TModbusPiece> TModbusFramer::Feed(const uint8_t* Bytes, size_t Length) {
     Buffer.insert(Buffer.end(), Bytes, Bytes + Length);
-    std::vector<TModbusPiece> Out;
-    Cut(false, Out);
-    return Out;
+    std::vector<TModbusPiece> out;
+    Cut(false, out);
+    return out;
 }
 
 std::vector<TModbusPiece> TModbusFramer::Silence() {
-    std::vector<TModbusPiece> Out;
-    Cut(true, Out);
-    return Out;
+    std::vector<TModbusPiece> out;
+    Cut(true, out);
+    return out;
 }
 
 std::vector<uint8_t> TModbusFramer::Clear() {
-    std::vector<uint8_t> Dropped = std::move(Rejected);
-    Dropped.insert(Dropped.end(), Buffer.begin(), Buffer.end());
+    std::vector<uint8_t> dropped = std::move(Rejected);
+    dropped.insert(dropped.end(), Buffer.begin(), Buffer.end());
     Rejected.clear();
     Buffer.clear();
-    return Dropped;
+    return dropped;
 }

@@ -18,14 +18,14 @@ std::string Place(uint8_t Slave, uint16_t Register) {
 }
 
 TModbusOutcome Exception(const std::vector<uint8_t>& Frame, uint8_t Code, const std::string& Why) {
-    TModbusOutcome Outcome;
+    TModbusOutcome outcome;
     if (Frame[0] == 0) {
-        Outcome.Verdict = "broadcast, " + Why + ": ignored";
-        return Outcome;
+        outcome.Verdict = "broadcast, " + Why + ": ignored";
+        return outcome;
     }
-    Outcome.Reply = WithModbusCrc({Frame[0], static_cast<uint8_t>(Frame[1] | 0x80), Code});
-    Outcome.Verdict = "exception " + std::to_string(Code) + " (" + Why + ")";
-    return Outcome;
+    outcome.Reply = WithModbusCrc({Frame[0], static_cast<uint8_t>(Frame[1] | 0x80), Code});
+    outcome.Verdict = "exception " + std::to_string(Code) + " (" + Why + ")";
+    return outcome;
 }
 
 // The reply to a write: the request's first six bytes again.
@@ -38,9 +38,9 @@ std::vector<uint8_t> Echo(const std::vector<uint8_t>& Frame) {
 std::vector<uint8_t> WithModbusCrc(std::vector<uint8_t> Bytes) {
     Bytes.push_back(0);
     Bytes.push_back(0);
-    const uint16_t Crc = ModbusCrc(Bytes.data(), 0, static_cast<uint16_t>(Bytes.size() - 3));
-    Bytes[Bytes.size() - 2] = static_cast<uint8_t>(Crc >> 8);
-    Bytes[Bytes.size() - 1] = static_cast<uint8_t>(Crc & 0xFF);
+    const uint16_t crc = ModbusCrc(Bytes.data(), 0, static_cast<uint16_t>(Bytes.size() - 3));
+    Bytes[Bytes.size() - 2] = static_cast<uint8_t>(crc >> 8);
+    Bytes[Bytes.size() - 1] = static_cast<uint8_t>(crc & 0xFF);
     return Bytes;
 }
 
@@ -80,15 +80,15 @@ std::string DescribeMethod(const std::vector<TSwitchStep>& Method) {
     if (Method.empty()) {
         return "none";
     }
-    std::string Text;
-    for (const TSwitchStep& Step : Method) {
-        if (!Text.empty()) {
-            Text += " then ";
+    std::string text;
+    for (const TSwitchStep& step : Method) {
+        if (!text.empty()) {
+            text += " then ";
         }
-        Text += "(" + std::to_string(Step.Slave) + "," + std::to_string(Step.Function) + "," +
-                std::to_string(Step.Register) + ")";
+        text += "(" + std::to_string(step.Slave) + "," + std::to_string(step.Function) + "," +
+                std::to_string(step.Register) + ")";
     }
-    return Text;
+    return text;
 }
 
 bool TModbusUnit::IsSettingsRegister(TRegisterKey Key) {
@@ -99,27 +99,27 @@ bool TModbusUnit::IsSettingsRegister(TRegisterKey Key) {
 
 TModbusUnit::TModbusUnit(const TUnitSimConfig& Config)
     : Method(SwitchMethod(Config.ModelNumber, Config.OperatorSlave)) {
-    auto Setting = [&](uint8_t Slave, uint16_t Register) {
-        const auto Given = Config.Settings.find({Slave, Register});
-        const uint16_t Value = Given != Config.Settings.end()
-                                   ? Given->second
+    auto setting = [&](uint8_t Slave, uint16_t Register) {
+        const auto given = Config.Settings.find({Slave, Register});
+        const uint16_t value = given != Config.Settings.end()
+                                   ? given->second
                                    : static_cast<uint16_t>(Slave * 1000 + Register);
-        Map[{Slave, Register}] = {Value, true, false};
+        Map[{Slave, Register}] = {value, true, false};
     };
-    Setting(17, 24);
-    for (uint16_t Register = 22; Register <= 32; ++Register) {
-        Setting(19, Register);
+    setting(17, 24);
+    for (uint16_t number = 22; number <= 32; ++number) {
+        setting(19, number);
     }
-    for (uint16_t Register = 7; Register <= 28; ++Register) {
-        Setting(20, Register);
+    for (uint16_t number = 7; number <= 28; ++number) {
+        setting(20, number);
     }
     Map[{19, 20}] = {Config.ModelNumber, false, false};
     Map[{19, 21}] = {Config.FirmwareVersion, false, false};
     Map[{19, 29}].Command = true;
-    for (const TSwitchStep& Step : Method) {
-        if (Step.Slave != 0) {
-            TRegister& Key = Map[{Step.Slave, Step.Register}];
-            Key.Command = true;
+    for (const TSwitchStep& step : Method) {
+        if (step.Slave != 0) {
+            TRegister& key = Map[{step.Slave, step.Register}];
+            key.Command = true;
         }
     }
     for (const auto& [Key, Register] : Map) {
@@ -144,55 +144,55 @@ void TModbusUnit::ResetSettings() {
 }
 
 std::map<TRegisterKey, uint16_t> TModbusUnit::Registers() const {
-    std::map<TRegisterKey, uint16_t> Values;
+    std::map<TRegisterKey, uint16_t> values;
     for (const auto& [Key, Register] : Map) {
-        Values[Key] = Register.Value;
+        values[Key] = Register.Value;
     }
-    return Values;
+    return values;
 }
 
 std::map<TRegisterKey, uint16_t> TModbusUnit::Settings() const {
-    std::map<TRegisterKey, uint16_t> Values;
+    std::map<TRegisterKey, uint16_t> values;
     for (const auto& [Key, Register] : Map) {
         if (IsSettingsRegister(Key)) {
-            Values[Key] = Register.Value;
+            values[Key] = Register.Value;
         }
     }
-    return Values;
+    return values;
 }
 
 const TModbusUnit::TRegister* TModbusUnit::Find(uint8_t Slave, uint16_t Register) const {
-    const auto Found = Map.find({Slave, Register});
-    return Found == Map.end() ? nullptr : &Found->second;
+    const auto found = Map.find({Slave, Register});
+    return found == Map.end() ? nullptr : &found->second;
 }
 
 std::vector<uint8_t> TModbusUnit::TargetsOf(uint8_t Slave, uint16_t First, uint16_t Count) const {
-    std::vector<uint8_t> Targets;
-    for (uint8_t Candidate : Slaves) {
-        if (Slave != 0 && Candidate != Slave) {
+    std::vector<uint8_t> targets;
+    for (uint8_t candidate : Slaves) {
+        if (Slave != 0 && candidate != Slave) {
             continue;
         }
-        bool All = true;
-        for (uint32_t Register = First; Register < uint32_t{First} + Count; ++Register) {
-            const TRegister* Found = Find(Candidate, static_cast<uint16_t>(Register));
-            All = All && Found != nullptr && Found->Writable;
+        bool all = true;
+        for (uint32_t number = First; number < uint32_t{First} + Count; ++number) {
+            const TRegister* found = Find(candidate, static_cast<uint16_t>(number));
+            all = all && found != nullptr && found->Writable;
         }
-        if (All) {
-            Targets.push_back(Candidate);
+        if (all) {
+            targets.push_back(candidate);
         }
     }
-    return Targets;
+    return targets;
 }
 
 TModbusOutcome TModbusUnit::Handle(const std::vector<uint8_t>& Frame) {
-    TModbusOutcome Outcome;
-    const uint8_t Slave = Frame[0];
-    if (Slave != 0 && !HasSlave(Slave)) {
-        Outcome.Verdict = "slave " + std::to_string(Slave) + " is not this unit: no reply";
-        return Outcome;
+    TModbusOutcome outcome;
+    const uint8_t slave = Frame[0];
+    if (slave != 0 && !HasSlave(slave)) {
+        outcome.Verdict = "slave " + std::to_string(slave) + " is not this unit: no reply";
+        return outcome;
     }
-    if (TrySwitchStep(Frame, Outcome)) {
-        return Outcome;
+    if (TrySwitchStep(Frame, outcome)) {
+        return outcome;
     }
     switch (Frame[1]) {
     case ReadHolding:
@@ -208,13 +208,13 @@ TModbusOutcome TModbusUnit::Handle(const std::vector<uint8_t>& Frame) {
 }
 
 bool TModbusUnit::TrySwitchStep(const std::vector<uint8_t>& Frame, TModbusOutcome& Outcome) {
-    auto Matches = [&](const TSwitchStep& Step) {
+    auto matches = [&](const TSwitchStep& Step) {
         return Frame.size() == 8 && Frame[0] == Step.Slave && Frame[1] == Step.Function &&
                Word(Frame, 2) == Step.Register && Word(Frame, 4) == BootloaderKey;
     };
-    if (Armed < Method.size() && Matches(Method[Armed])) {
+    if (Armed < Method.size() && matches(Method[Armed])) {
         ++Armed;
-    } else if (!Method.empty() && Matches(Method[0])) {
+    } else if (!Method.empty() && matches(Method[0])) {
         Armed = 1;
     } else {
         Armed = 0;
@@ -234,103 +234,103 @@ bool TModbusUnit::TrySwitchStep(const std::vector<uint8_t>& Frame, TModbusOutcom
 }
 
 TModbusOutcome TModbusUnit::Read(const std::vector<uint8_t>& Frame) {
-    const uint8_t Slave = Frame[0];
-    const uint16_t First = Word(Frame, 2);
-    const uint16_t Count = Word(Frame, 4);
-    TModbusOutcome Outcome;
-    if (Slave == 0) {
-        Outcome.Verdict = "broadcast read: ignored";
-        return Outcome;
+    const uint8_t slave = Frame[0];
+    const uint16_t first = Word(Frame, 2);
+    const uint16_t count = Word(Frame, 4);
+    TModbusOutcome outcome;
+    if (slave == 0) {
+        outcome.Verdict = "broadcast read: ignored";
+        return outcome;
     }
-    if (Count < 1 || Count > 125) {
-        return Exception(Frame, 3, "illegal count " + std::to_string(Count));
+    if (count < 1 || count > 125) {
+        return Exception(Frame, 3, "illegal count " + std::to_string(count));
     }
-    std::vector<uint8_t> Reply{Slave, Frame[1], static_cast<uint8_t>(2 * Count)};
-    for (uint32_t Register = First; Register < uint32_t{First} + Count; ++Register) {
-        const TRegister* Found = Find(Slave, static_cast<uint16_t>(Register));
-        if (Found == nullptr) {
-            return Exception(Frame, 2, "no register " + Place(Slave, Register & 0xFFFF));
+    std::vector<uint8_t> reply{slave, Frame[1], static_cast<uint8_t>(2 * count)};
+    for (uint32_t number = first; number < uint32_t{first} + count; ++number) {
+        const TRegister* found = Find(slave, static_cast<uint16_t>(number));
+        if (found == nullptr) {
+            return Exception(Frame, 2, "no register " + Place(slave, number & 0xFFFF));
         }
-        Reply.push_back(static_cast<uint8_t>(Found->Value >> 8));
-        Reply.push_back(static_cast<uint8_t>(Found->Value & 0xFF));
+        reply.push_back(static_cast<uint8_t>(found->Value >> 8));
+        reply.push_back(static_cast<uint8_t>(found->Value & 0xFF));
     }
-    Outcome.Reply = WithModbusCrc(std::move(Reply));
-    Outcome.Verdict = "read " + Place(Slave, First) + " x" + std::to_string(Count);
-    return Outcome;
+    outcome.Reply = WithModbusCrc(std::move(reply));
+    outcome.Verdict = "read " + Place(slave, first) + " x" + std::to_string(count);
+    return outcome;
 }
 
 TModbusOutcome TModbusUnit::WriteOne(const std::vector<uint8_t>& Frame) {
-    const uint8_t Slave = Frame[0];
-    const uint8_t Function = Frame[1];
-    const uint16_t Register = Word(Frame, 2);
-    const uint16_t Value = Word(Frame, 4);
-    const std::vector<uint8_t> Targets = TargetsOf(Slave, Register, 1);
-    if (Targets.empty()) {
-        return Exception(Frame, 2, "no writable register " + Place(Slave, Register));
+    const uint8_t slave = Frame[0];
+    const uint8_t function = Frame[1];
+    const uint16_t address = Word(Frame, 2);
+    const uint16_t value = Word(Frame, 4);
+    const std::vector<uint8_t> targets = TargetsOf(slave, address, 1);
+    if (targets.empty()) {
+        return Exception(Frame, 2, "no writable register " + Place(slave, address));
     }
-    TModbusOutcome Outcome;
-    if (Slave != 0) {
-        Outcome.Reply = Echo(Frame);
+    TModbusOutcome outcome;
+    if (slave != 0) {
+        outcome.Reply = Echo(Frame);
     }
-    const bool CommandValue = Value == BootloaderKey || Value == CommitValue;
-    bool OnCommandRegister = false;
-    for (uint8_t Target : Targets) {
-        OnCommandRegister = OnCommandRegister || Find(Target, Register)->Command;
+    const bool commandValue = value == BootloaderKey || value == CommitValue;
+    bool onCommandRegister = false;
+    for (uint8_t target : targets) {
+        onCommandRegister = onCommandRegister || Find(target, address)->Command;
     }
-    if (Slave == 19 && Function == WriteSingleDevice && Register == 29 && Value == CommitValue) {
-        Outcome.Committed = true;
-        Outcome.Verdict = "commit value: settings committed";
-        return Outcome;
+    if (slave == 19 && function == WriteSingleDevice && address == 29 && value == CommitValue) {
+        outcome.Committed = true;
+        outcome.Verdict = "commit value: settings committed";
+        return outcome;
     }
-    if (CommandValue && OnCommandRegister) {
-        Outcome.Faults.push_back((Value == BootloaderKey ? "bootloader key" : "commit value") +
-                                 std::string(" written by (") + std::to_string(Slave) + "," +
-                                 std::to_string(Function) + "," + std::to_string(Register) +
+    if (commandValue && onCommandRegister) {
+        outcome.Faults.push_back((value == BootloaderKey ? "bootloader key" : "commit value") +
+                                 std::string(" written by (") + std::to_string(slave) + "," +
+                                 std::to_string(function) + "," + std::to_string(address) +
                                  "); this unit switches by " + DescribeMethod(Method) +
                                  " and commits by (19,103,29)");
-        Outcome.Verdict = "command value by the wrong request: not acted on";
-        return Outcome;
+        outcome.Verdict = "command value by the wrong request: not acted on";
+        return outcome;
     }
-    for (uint8_t Target : Targets) {
-        Map[{Target, Register}].Value = Value;
+    for (uint8_t target : targets) {
+        Map[{target, address}].Value = value;
     }
-    Outcome.Verdict = "write " + Place(Slave, Register) + "=" + std::to_string(Value);
-    return Outcome;
+    outcome.Verdict = "write " + Place(slave, address) + "=" + std::to_string(value);
+    return outcome;
 }
 
 TModbusOutcome TModbusUnit::WriteMany(const std::vector<uint8_t>& Frame) {
-    const uint8_t Slave = Frame[0];
-    const uint16_t First = Word(Frame, 2);
-    const uint16_t Count = Word(Frame, 4);
-    if (Count < 1 || Count > 123 || Frame[6] != 2 * Count) {
+    const uint8_t slave = Frame[0];
+    const uint16_t first = Word(Frame, 2);
+    const uint16_t count = Word(Frame, 4);
+    if (count < 1 || count > 123 || Frame[6] != 2 * count) {
         return Exception(Frame, 3,
-                         "count " + std::to_string(Count) + ", byte count " +
+                         "count " + std::to_string(count) + ", byte count " +
                              std::to_string(Frame[6]));
     }
-    const std::vector<uint8_t> Targets = TargetsOf(Slave, First, Count);
-    if (Targets.empty()) {
+    const std::vector<uint8_t> targets = TargetsOf(slave, first, count);
+    if (targets.empty()) {
         return Exception(Frame, 2,
-                         "no writable registers " + Place(Slave, First) + " x" +
-                             std::to_string(Count));
+                         "no writable registers " + Place(slave, first) + " x" +
+                             std::to_string(count));
     }
-    TModbusOutcome Outcome;
-    for (uint16_t Index = 0; Index < Count; ++Index) {
-        const uint16_t Register = static_cast<uint16_t>(First + Index);
-        const uint16_t Value = Word(Frame, 7 + 2 * Index);
-        for (uint8_t Target : Targets) {
-            TRegister& Entry = Map[{Target, Register}];
-            if (Entry.Command && (Value == BootloaderKey || Value == CommitValue)) {
-                Outcome.Faults.push_back("command value " + std::to_string(Value) +
-                                         " in a multiple write to " + Place(Target, Register) +
+    TModbusOutcome outcome;
+    for (uint16_t index = 0; index < count; ++index) {
+        const uint16_t address = static_cast<uint16_t>(first + index);
+        const uint16_t value = Word(Frame, 7 + 2 * index);
+        for (uint8_t target : targets) {
+            TRegister& entry = Map[{target, address}];
+            if (entry.Command && (value == BootloaderKey || value == CommitValue)) {
+                outcome.Faults.push_back("command value " + std::to_string(value) +
+                                         " in a multiple write to " + Place(target, address) +
                                          ": not stored, not acted on");
                 continue;
             }
-            Entry.Value = Value;
+            entry.Value = value;
         }
     }
-    if (Slave != 0) {
-        Outcome.Reply = WithModbusCrc({Frame.begin(), Frame.begin() + 6});
+    if (slave != 0) {
+        outcome.Reply = WithModbusCrc({Frame.begin(), Frame.begin() + 6});
     }
-    Outcome.Verdict = "write " + Place(Slave, First) + " x" + std::to_string(Count);
-    return Outcome;
+    outcome.Verdict = "write " + Place(slave, first) + " x" + std::to_string(count);
+    return outcome;
 }

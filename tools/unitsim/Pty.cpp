@@ -20,9 +20,9 @@ TFd& TFd::operator=(TFd&& Other) noexcept {
 }
 
 int TFd::Release() {
-    const int Fd = Value;
+    const int fd = Value;
     Value = -1;
-    return Fd;
+    return fd;
 }
 
 void TFd::Reset(int Fd) {
@@ -41,30 +41,30 @@ std::string ErrnoText(const char* What) {
 
 // Where the symlink at Path points, or empty when Path is no symlink.
 std::string LinkTarget(const std::string& Path) {
-    std::vector<char> Buffer(4096);
-    const ssize_t Length = ::readlink(Path.c_str(), Buffer.data(), Buffer.size() - 1);
-    if (Length < 0) {
+    std::vector<char> buffer(4096);
+    const ssize_t length = ::readlink(Path.c_str(), buffer.data(), buffer.size() - 1);
+    if (length < 0) {
         return {};
     }
-    return std::string(Buffer.data(), static_cast<size_t>(Length));
+    return std::string(buffer.data(), static_cast<size_t>(length));
 }
 
 // Points Path at Target, replacing an earlier symlink in one step.
 bool PlaceLink(const std::string& Path, const std::string& Target, std::string& Error) {
-    struct stat Info {};
-    if (::lstat(Path.c_str(), &Info) == 0 && !S_ISLNK(Info.st_mode)) {
+    struct stat info {};
+    if (::lstat(Path.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
         Error = "link path " + Path + " exists and is not a symlink";
         return false;
     }
-    const std::string Temporary = Path + ".unitsim-" + std::to_string(::getpid());
-    ::unlink(Temporary.c_str());
-    if (::symlink(Target.c_str(), Temporary.c_str()) != 0) {
-        Error = ErrnoText(("symlink " + Temporary).c_str());
+    const std::string temporary = Path + ".unitsim-" + std::to_string(::getpid());
+    ::unlink(temporary.c_str());
+    if (::symlink(Target.c_str(), temporary.c_str()) != 0) {
+        Error = ErrnoText(("symlink " + temporary).c_str());
         return false;
     }
-    if (::rename(Temporary.c_str(), Path.c_str()) != 0) {
+    if (::rename(temporary.c_str(), Path.c_str()) != 0) {
         Error = ErrnoText(("rename to " + Path).c_str());
-        ::unlink(Temporary.c_str());
+        ::unlink(temporary.c_str());
         return false;
     }
     return true;
@@ -74,42 +74,42 @@ bool PlaceLink(const std::string& Path, const std::string& Target, std::string& 
 
 bool TPty::Open(const std::string& LinkPath, unsigned InitialRate, std::string& Error) {
     Close();
-    TFd NewMaster(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (!NewMaster.Valid()) {
+    TFd newMaster(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!newMaster.Valid()) {
         Error = ErrnoText("posix_openpt");
         return false;
     }
-    if (::grantpt(NewMaster.Get()) != 0 || ::unlockpt(NewMaster.Get()) != 0) {
+    if (::grantpt(newMaster.Get()) != 0 || ::unlockpt(newMaster.Get()) != 0) {
         Error = ErrnoText("grantpt/unlockpt");
         return false;
     }
-    char Name[256] = {};
-    if (::ptsname_r(NewMaster.Get(), Name, sizeof Name) != 0) {
+    char name[256] = {};
+    if (::ptsname_r(newMaster.Get(), name, sizeof name) != 0) {
         Error = ErrnoText("ptsname_r");
         return false;
     }
-    TFd NewSlave(::open(Name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-    if (!NewSlave.Valid()) {
-        Error = ErrnoText(("open " + std::string(Name)).c_str());
+    TFd newSlave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    if (!newSlave.Valid()) {
+        Error = ErrnoText(("open " + std::string(name)).c_str());
         return false;
     }
     // Raw from the start: a slave still in its default mode would echo the unit's replies
     // back to it before the updater has set the port up.
-    if (!SetRawLine(NewSlave.Get(), InitialRate)) {
+    if (!SetRawLine(newSlave.Get(), InitialRate)) {
         Error = ErrnoText("setting the pty raw");
         return false;
     }
-    const int Flags = ::fcntl(NewMaster.Get(), F_GETFL);
-    if (Flags < 0 || ::fcntl(NewMaster.Get(), F_SETFL, Flags | O_NONBLOCK) != 0) {
+    const int flags = ::fcntl(newMaster.Get(), F_GETFL);
+    if (flags < 0 || ::fcntl(newMaster.Get(), F_SETFL, flags | O_NONBLOCK) != 0) {
         Error = ErrnoText("fcntl O_NONBLOCK");
         return false;
     }
-    if (!LinkPath.empty() && !PlaceLink(LinkPath, Name, Error)) {
+    if (!LinkPath.empty() && !PlaceLink(LinkPath, name, Error)) {
         return false;
     }
-    Master = std::move(NewMaster);
-    OwnSlave = std::move(NewSlave);
-    Slave = Name;
+    Master = std::move(newMaster);
+    OwnSlave = std::move(newSlave);
+    Slave = name;
     Link = LinkPath;
     return true;
 }

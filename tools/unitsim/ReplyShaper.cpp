@@ -7,19 +7,19 @@
 #include <algorithm>
 
 bool Picks(const TReplyPick& Pick, const TReplyContext& Context) {
-    uint32_t Ordinal = Context.AnyOrdinal;
+    uint32_t ordinal = Context.AnyOrdinal;
     if (Pick.Kind == TReplyPick::TKind::Modbus) {
         if (!Context.IsModbus) {
             return false;
         }
-        Ordinal = Context.KindOrdinal;
+        ordinal = Context.KindOrdinal;
     } else if (Pick.Kind == TReplyPick::TKind::Boot) {
         if (Context.IsModbus) {
             return false;
         }
-        Ordinal = Context.KindOrdinal;
+        ordinal = Context.KindOrdinal;
     }
-    return Pick.Index == 0 || Pick.Index == Ordinal;
+    return Pick.Index == 0 || Pick.Index == ordinal;
 }
 
 uint8_t TNoiseSource::Next(uint8_t Avoid) {
@@ -27,9 +27,9 @@ uint8_t TNoiseSource::Next(uint8_t Avoid) {
         State ^= State << 13;
         State ^= State >> 17;
         State ^= State << 5;
-        const auto Byte = static_cast<uint8_t>(State >> 24);
-        if (Byte != Avoid && Byte != DLE && Byte != STX && Byte != ETX) {
-            return Byte;
+        const auto byte = static_cast<uint8_t>(State >> 24);
+        if (byte != Avoid && byte != DLE && byte != STX && byte != ETX) {
+            return byte;
         }
     }
 }
@@ -38,9 +38,9 @@ namespace {
 
 template <typename TFault>
 const TFault* FirstPicked(const std::vector<TFault>& Faults, const TReplyContext& Context) {
-    for (const TFault& Fault : Faults) {
-        if (Picks(Fault.Pick, Context)) {
-            return &Fault;
+    for (const TFault& fault : Faults) {
+        if (Picks(fault.Pick, Context)) {
+            return &fault;
         }
     }
     return nullptr;
@@ -50,63 +50,63 @@ const TFault* FirstPicked(const std::vector<TFault>& Faults, const TReplyContext
 
 TShapedReply ShapeReply(std::vector<uint8_t> Wire, const TReplyContext& Context,
                         const TUnitSimConfig& Config, TNoiseSource& Noise) {
-    TShapedReply Shaped;
-    if (const TDropFault* Drop = FirstPicked(Config.Drops, Context); Drop && !Wire.empty()) {
-        const size_t At = Drop->Offset < 0
+    TShapedReply shaped;
+    if (const TDropFault* drop = FirstPicked(Config.Drops, Context); drop && !Wire.empty()) {
+        const size_t at = drop->Offset < 0
                               ? Wire.size() / 2
-                              : std::min(static_cast<size_t>(Drop->Offset), Wire.size());
-        const size_t Count = std::min<size_t>(Drop->Count, Wire.size() - At);
-        Wire.erase(Wire.begin() + At, Wire.begin() + At + Count);
-        Shaped.Notes += "; " + std::to_string(Count) + " bytes dropped at " + std::to_string(At);
+                              : std::min(static_cast<size_t>(drop->Offset), Wire.size());
+        const size_t count = std::min<size_t>(drop->Count, Wire.size() - at);
+        Wire.erase(Wire.begin() + at, Wire.begin() + at + count);
+        shaped.Notes += "; " + std::to_string(count) + " bytes dropped at " + std::to_string(at);
     }
-    if (const TNoiseFault* Extra = FirstPicked(Config.Noise, Context)) {
-        const uint8_t Avoid = Wire.empty() ? DLE : Wire.front();
-        std::vector<uint8_t> Before;
-        for (uint32_t Index = 0; Index < Extra->Count; ++Index) {
-            Before.push_back(Noise.Next(Avoid));
+    if (const TNoiseFault* extra = FirstPicked(Config.Noise, Context)) {
+        const uint8_t avoid = Wire.empty() ? DLE : Wire.front();
+        std::vector<uint8_t> before;
+        for (uint32_t index = 0; index < extra->Count; ++index) {
+            before.push_back(Noise.Next(avoid));
         }
-        Wire.insert(Wire.begin(), Before.begin(), Before.end());
-        Shaped.Notes += "; " + std::to_string(Extra->Count) + " noise bytes before it";
+        Wire.insert(Wire.begin(), before.begin(), before.end());
+        shaped.Notes += "; " + std::to_string(extra->Count) + " noise bytes before it";
     }
 
-    uint32_t SendRate = Context.UnitRate;
-    if (const TWrongRateFault* Wrong = FirstPicked(Config.WrongRate, Context)) {
-        SendRate = Wrong->Rate != 0 ? Wrong->Rate : Context.OtherRate;
+    uint32_t sendRate = Context.UnitRate;
+    if (const TWrongRateFault* wrong = FirstPicked(Config.WrongRate, Context)) {
+        sendRate = wrong->Rate != 0 ? wrong->Rate : Context.OtherRate;
     }
-    const double LineMs = Wire.size() * 10000.0 / std::max<uint32_t>(SendRate, 1);
-    if (Context.LineRate != 0 && SendRate != 0 && !RatesMatch(Context.LineRate, SendRate)) {
-        Wire = ReceiveAtRate(Wire, SendRate, Context.LineRate);
-        Shaped.Notes += "; sent at " + std::to_string(SendRate) + " baud, heard at " +
+    const double lineMs = Wire.size() * 10000.0 / std::max<uint32_t>(sendRate, 1);
+    if (Context.LineRate != 0 && sendRate != 0 && !RatesMatch(Context.LineRate, sendRate)) {
+        Wire = ReceiveAtRate(Wire, sendRate, Context.LineRate);
+        shaped.Notes += "; sent at " + std::to_string(sendRate) + " baud, heard at " +
                         std::to_string(Context.LineRate);
     }
 
-    double Start = 0;
-    if (const TLateFault* Late = FirstPicked(Config.Late, Context)) {
-        Start = Late->Ms;
-        Shaped.Notes += "; late by " + std::to_string(Late->Ms) + " ms";
+    double start = 0;
+    if (const TLateFault* late = FirstPicked(Config.Late, Context)) {
+        start = late->Ms;
+        shaped.Notes += "; late by " + std::to_string(late->Ms) + " ms";
     }
-    const double ByteMs = Config.Pacing && !Wire.empty() ? LineMs / Wire.size() : 0.0;
-    size_t ChunkSize = Wire.size();
-    double GapMs = 0;
-    if (const TChunkFault* Chunks = FirstPicked(Config.Chunks, Context)) {
-        ChunkSize = std::max<uint32_t>(Chunks->Size, 1);
-        GapMs = Chunks->GapMs;
-        Shaped.Notes += "; in chunks of " + std::to_string(ChunkSize) + " bytes, " +
-                        std::to_string(Chunks->GapMs) + " ms apart";
+    const double byteMs = Config.Pacing && !Wire.empty() ? lineMs / Wire.size() : 0.0;
+    size_t chunkSize = Wire.size();
+    double gapMs = 0;
+    if (const TChunkFault* chunks = FirstPicked(Config.Chunks, Context)) {
+        chunkSize = std::max<uint32_t>(chunks->Size, 1);
+        gapMs = chunks->GapMs;
+        shaped.Notes += "; in chunks of " + std::to_string(chunkSize) + " bytes, " +
+                        std::to_string(chunks->GapMs) + " ms apart";
     } else if (Config.Pacing) {
         // About a millisecond of line time per write, so the far end sees the reply grow.
-        ChunkSize = std::max<size_t>(1, static_cast<size_t>(SendRate / 10000));
+        chunkSize = std::max<size_t>(1, static_cast<size_t>(sendRate / 10000));
     }
-    double At = Start;
-    for (size_t First = 0; First < Wire.size(); First += ChunkSize) {
-        const size_t Last = std::min(Wire.size(), First + ChunkSize);
-        At += ByteMs * static_cast<double>(Last - First);
-        Shaped.Pieces.push_back({At, {Wire.begin() + First, Wire.begin() + Last}});
-        if (Last < Wire.size()) {
-            At += GapMs;
+    double at = start;
+    for (size_t first = 0; first < Wire.size(); first += chunkSize) {
+        const size_t last = std::min(Wire.size(), first + chunkSize);
+        at += byteMs * static_cast<double>(last - first);
+        shaped.Pieces.push_back({at, {Wire.begin() + first, Wire.begin() + last}});
+        if (last < Wire.size()) {
+            at += gapMs;
         }
     }
-    Shaped.EndMs = std::max(At, Start);
-    Shaped.Wire = std::move(Wire);
-    return Shaped;
+    shaped.EndMs = std::max(at, start);
+    shaped.Wire = std::move(Wire);
+    return shaped;
 }

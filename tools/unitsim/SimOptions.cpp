@@ -11,37 +11,37 @@ namespace {
 
 // Decimal, or hexadecimal after 0x.
 bool ParseNumber(const std::string& Text, uint64_t Limit, uint64_t& Value) {
-    int Base = 10;
-    size_t Skip = 0;
+    int base = 10;
+    size_t skip = 0;
     if (Text.size() > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X')) {
-        Base = 16;
-        Skip = 2;
+        base = 16;
+        skip = 2;
     }
-    const char* First = Text.data() + Skip;
-    const char* Last = Text.data() + Text.size();
-    const auto [End, Error] = std::from_chars(First, Last, Value, Base);
-    return First != Last && Error == std::errc() && End == Last && Value <= Limit;
+    const char* first = Text.data() + skip;
+    const char* last = Text.data() + Text.size();
+    const auto [End, Error] = std::from_chars(first, last, Value, base);
+    return first != last && Error == std::errc() && End == last && Value <= Limit;
 }
 
 template <typename T> bool Number(const std::string& Text, T& Value) {
-    uint64_t Parsed = 0;
-    if (!ParseNumber(Text, std::numeric_limits<T>::max(), Parsed)) {
+    uint64_t parsed = 0;
+    if (!ParseNumber(Text, std::numeric_limits<T>::max(), parsed)) {
         return false;
     }
-    Value = static_cast<T>(Parsed);
+    Value = static_cast<T>(parsed);
     return true;
 }
 
 std::vector<std::string> Split(const std::string& Text, char Separator) {
-    std::vector<std::string> Parts;
-    size_t From = 0;
+    std::vector<std::string> parts;
+    size_t from = 0;
     while (true) {
-        const size_t At = Text.find(Separator, From);
-        Parts.push_back(Text.substr(From, At == std::string::npos ? std::string::npos : At - From));
-        if (At == std::string::npos) {
-            return Parts;
+        const size_t at = Text.find(Separator, from);
+        parts.push_back(Text.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        if (at == std::string::npos) {
+            return parts;
         }
-        From = At + 1;
+        from = at + 1;
     }
 }
 
@@ -60,15 +60,15 @@ bool ParsePick(std::string Text, TReplyPick& Pick) {
 }
 
 bool ParseBlockFault(const std::string& Text, TBlockFault& Fault) {
-    const std::vector<std::string> Parts = Split(Text, ':');
-    if (Parts.size() > 2 || !Number(Parts[0], Fault.Number) || Fault.Number == 0) {
+    const std::vector<std::string> parts = Split(Text, ':');
+    if (parts.size() > 2 || !Number(parts[0], Fault.Number) || Fault.Number == 0) {
         return false;
     }
     Fault.Kind = TFailKind::NoReply;
-    if (Parts.size() == 2) {
-        if (Parts[1] == "checksum") {
+    if (parts.size() == 2) {
+        if (parts[1] == "checksum") {
             Fault.Kind = TFailKind::BadChecksum;
-        } else if (Parts[1] != "noreply") {
+        } else if (parts[1] != "noreply") {
             return false;
         }
     }
@@ -76,38 +76,38 @@ bool ParseBlockFault(const std::string& Text, TBlockFault& Fault) {
 }
 
 bool ParseSettings(const std::string& Text, std::map<TRegisterKey, uint16_t>& Settings) {
-    const size_t Colon = Text.find(':');
-    const size_t Equals = Text.find('=');
-    uint8_t Slave = 0;
-    uint16_t Register = 0;
-    if (Colon == std::string::npos || Equals == std::string::npos || Equals < Colon ||
-        !Number(Text.substr(0, Colon), Slave) ||
-        !Number(Text.substr(Colon + 1, Equals - Colon - 1), Register)) {
+    const size_t colon = Text.find(':');
+    const size_t equals = Text.find('=');
+    uint8_t slave = 0;
+    uint16_t address = 0;
+    if (colon == std::string::npos || equals == std::string::npos || equals < colon ||
+        !Number(Text.substr(0, colon), slave) ||
+        !Number(Text.substr(colon + 1, equals - colon - 1), address)) {
         return false;
     }
-    for (const std::string& Part : Split(Text.substr(Equals + 1), ',')) {
-        uint16_t Value = 0;
-        if (!Number(Part, Value)) {
+    for (const std::string& part : Split(Text.substr(equals + 1), ',')) {
+        uint16_t value = 0;
+        if (!Number(part, value)) {
             return false;
         }
-        Settings[{Slave, Register++}] = Value;
+        Settings[{slave, address++}] = value;
     }
     return true;
 }
 
 bool ParseRange(const std::string& Text, TFlashRange& Range) {
-    const std::vector<std::string> Parts = Split(Text, '-');
-    return Parts.size() == 2 && Number(Parts[0], Range.First) && Number(Parts[1], Range.Last) &&
+    const std::vector<std::string> parts = Split(Text, '-');
+    return parts.size() == 2 && Number(parts[0], Range.First) && Number(parts[1], Range.Last) &&
            Range.First <= Range.Last && Range.Last <= 0xFFFF;
 }
 
 bool ReadFlashFile(const std::string& Path, std::vector<uint8_t>& Flash) {
-    QFile File(QString::fromStdString(Path));
-    if (!File.open(QIODevice::ReadOnly) || File.size() != 0x10000) {
+    QFile file(QString::fromStdString(Path));
+    if (!file.open(QIODevice::ReadOnly) || file.size() != 0x10000) {
         return false;
     }
-    const QByteArray Bytes = File.readAll();
-    Flash.assign(Bytes.begin(), Bytes.end());
+    const QByteArray bytes = file.readAll();
+    Flash.assign(bytes.begin(), bytes.end());
     return Flash.size() == 0x10000;
 }
 
@@ -115,121 +115,121 @@ bool ReadFlashFile(const std::string& Path, std::vector<uint8_t>& Flash) {
 
 bool ParseSimOptions(const std::vector<std::string>& Arguments, TSimOptions& Options,
                      std::string& Error) {
-    TUnitSimConfig& C = Options.Config;
+    TUnitSimConfig& c = Options.Config;
     using THandler = std::function<bool(const std::string&)>;
-    const std::map<std::string, THandler> WithValue = {
-        {"--model", [&](auto& V) { return Number(V, C.ModelNumber); }},
-        {"--boot-model", [&](auto& V) { return Number(V, C.BootModelNumber.emplace()); }},
-        {"--boot-rm", [&](auto& V) { return Number(V, C.BootRmNumber.emplace()); }},
-        {"--boot-version", [&](auto& V) { return Number(V, C.BootVersion); }},
-        {"--firmware-version", [&](auto& V) { return Number(V, C.FirmwareVersion); }},
-        {"--version-after", [&](auto& V) { return Number(V, C.FirmwareVersionAfter); }},
-        {"--operator-slave", [&](auto& V) { return Number(V, C.OperatorSlave); }},
+    const std::map<std::string, THandler> withValue = {
+        {"--model", [&](auto& V) { return Number(V, c.ModelNumber); }},
+        {"--boot-model", [&](auto& V) { return Number(V, c.BootModelNumber.emplace()); }},
+        {"--boot-rm", [&](auto& V) { return Number(V, c.BootRmNumber.emplace()); }},
+        {"--boot-version", [&](auto& V) { return Number(V, c.BootVersion); }},
+        {"--firmware-version", [&](auto& V) { return Number(V, c.FirmwareVersion); }},
+        {"--version-after", [&](auto& V) { return Number(V, c.FirmwareVersionAfter); }},
+        {"--operator-slave", [&](auto& V) { return Number(V, c.OperatorSlave); }},
         {"--start-mode",
          [&](auto& V) {
-             C.StartMode = V == "boot" ? TUnitMode::Boot : TUnitMode::Running;
+             c.StartMode = V == "boot" ? TUnitMode::Boot : TUnitMode::Running;
              return V == "boot" || V == "running";
          }},
-        {"--set", [&](auto& V) { return ParseSettings(V, C.Settings); }},
+        {"--set", [&](auto& V) { return ParseSettings(V, c.Settings); }},
         {"--reset-settings-on-update",
          [&](auto& V) {
-             C.ResetSettingsOnUpdate = V == "yes";
+             c.ResetSettingsOnUpdate = V == "yes";
              return V == "yes" || V == "no";
          }},
-        {"--flash", [&](auto& V) { return ReadFlashFile(V, C.InitialFlash); }},
-        {"--link", [&](auto& V) { return !(C.LinkPath = V).empty(); }},
+        {"--flash", [&](auto& V) { return ReadFlashFile(V, c.InitialFlash); }},
+        {"--link", [&](auto& V) { return !(c.LinkPath = V).empty(); }},
         {"--ini-dir", [&](auto& V) { return !(Options.IniDir = V).empty(); }},
         {"--com", [&](auto& V) { return Number(V, Options.ComNumber) && Options.ComNumber >= 1; }},
-        {"--erase-ms", [&](auto& V) { return Number(V, C.EraseMs); }},
-        {"--write-ms", [&](auto& V) { return Number(V, C.WriteMs); }},
-        {"--other-ms", [&](auto& V) { return Number(V, C.OtherMs); }},
-        {"--restart-ms", [&](auto& V) { return Number(V, C.RestartMs); }},
-        {"--frame-gap-ms", [&](auto& V) { return Number(V, C.FrameGapMs) && C.FrameGapMs > 0; }},
-        {"--fail-erase", [&](auto& V) { return ParseBlockFault(V, C.EraseFaults.emplace_back()); }},
-        {"--fail-write", [&](auto& V) { return ParseBlockFault(V, C.WriteFaults.emplace_back()); }},
+        {"--erase-ms", [&](auto& V) { return Number(V, c.EraseMs); }},
+        {"--write-ms", [&](auto& V) { return Number(V, c.WriteMs); }},
+        {"--other-ms", [&](auto& V) { return Number(V, c.OtherMs); }},
+        {"--restart-ms", [&](auto& V) { return Number(V, c.RestartMs); }},
+        {"--frame-gap-ms", [&](auto& V) { return Number(V, c.FrameGapMs) && c.FrameGapMs > 0; }},
+        {"--fail-erase", [&](auto& V) { return ParseBlockFault(V, c.EraseFaults.emplace_back()); }},
+        {"--fail-write", [&](auto& V) { return ParseBlockFault(V, c.WriteFaults.emplace_back()); }},
         {"--bad-crc",
          [&](auto& V) {
-             TReplyPick& Pick = C.BadCheck.emplace_back();
-             const bool Parsed = ParsePick(V, Pick);
-             Pick.Kind = TReplyPick::TKind::Modbus;
-             return Parsed;
+             TReplyPick& pick = c.BadCheck.emplace_back();
+             const bool parsed = ParsePick(V, pick);
+             pick.Kind = TReplyPick::TKind::Modbus;
+             return parsed;
          }},
         {"--bad-checksum",
          [&](auto& V) {
-             TReplyPick& Pick = C.BadCheck.emplace_back();
-             const bool Parsed = ParsePick(V, Pick);
-             Pick.Kind = TReplyPick::TKind::Boot;
-             return Parsed;
+             TReplyPick& pick = c.BadCheck.emplace_back();
+             const bool parsed = ParsePick(V, pick);
+             pick.Kind = TReplyPick::TKind::Boot;
+             return parsed;
          }},
         {"--drop-bytes",
          [&](auto& V) {
-             const auto Parts = Split(V, ':');
-             TDropFault& Fault = C.Drops.emplace_back();
-             return Parts.size() <= 3 && ParsePick(Parts[0], Fault.Pick) &&
-                    (Parts.size() < 2 || Number(Parts[1], Fault.Count)) &&
-                    (Parts.size() < 3 || Number(Parts[2], Fault.Offset));
+             const auto parts = Split(V, ':');
+             TDropFault& fault = c.Drops.emplace_back();
+             return parts.size() <= 3 && ParsePick(parts[0], fault.Pick) &&
+                    (parts.size() < 2 || Number(parts[1], fault.Count)) &&
+                    (parts.size() < 3 || Number(parts[2], fault.Offset));
          }},
         {"--noise",
          [&](auto& V) {
-             const auto Parts = Split(V, ':');
-             TNoiseFault& Fault = C.Noise.emplace_back();
-             return Parts.size() <= 2 && ParsePick(Parts[0], Fault.Pick) &&
-                    (Parts.size() < 2 || Number(Parts[1], Fault.Count));
+             const auto parts = Split(V, ':');
+             TNoiseFault& fault = c.Noise.emplace_back();
+             return parts.size() <= 2 && ParsePick(parts[0], fault.Pick) &&
+                    (parts.size() < 2 || Number(parts[1], fault.Count));
          }},
         {"--chunks",
          [&](auto& V) {
-             const auto Parts = Split(V, ':');
-             TChunkFault& Fault = C.Chunks.emplace_back();
-             return Parts.size() >= 2 && Parts.size() <= 3 && ParsePick(Parts[0], Fault.Pick) &&
-                    Number(Parts[1], Fault.Size) && Fault.Size > 0 &&
-                    (Parts.size() < 3 || Number(Parts[2], Fault.GapMs));
+             const auto parts = Split(V, ':');
+             TChunkFault& fault = c.Chunks.emplace_back();
+             return parts.size() >= 2 && parts.size() <= 3 && ParsePick(parts[0], fault.Pick) &&
+                    Number(parts[1], fault.Size) && fault.Size > 0 &&
+                    (parts.size() < 3 || Number(parts[2], fault.GapMs));
          }},
         {"--late",
          [&](auto& V) {
-             const auto Parts = Split(V, ':');
-             TLateFault& Fault = C.Late.emplace_back();
-             return Parts.size() == 2 && ParsePick(Parts[0], Fault.Pick) &&
-                    Number(Parts[1], Fault.Ms);
+             const auto parts = Split(V, ':');
+             TLateFault& fault = c.Late.emplace_back();
+             return parts.size() == 2 && ParsePick(parts[0], fault.Pick) &&
+                    Number(parts[1], fault.Ms);
          }},
         {"--wrong-rate",
          [&](auto& V) {
-             const auto Parts = Split(V, ':');
-             TWrongRateFault& Fault = C.WrongRate.emplace_back();
-             return Parts.size() <= 2 && ParsePick(Parts[0], Fault.Pick) &&
-                    (Parts.size() < 2 || Number(Parts[1], Fault.Rate));
+             const auto parts = Split(V, ':');
+             TWrongRateFault& fault = c.WrongRate.emplace_back();
+             return parts.size() <= 2 && ParsePick(parts[0], fault.Pick) &&
+                    (parts.size() < 2 || Number(parts[1], fault.Rate));
          }},
         {"--hang-up",
          [&](auto& V) {
-             const auto Parts = Split(V, ':');
-             THangUpFault& Fault = C.HangUp.emplace();
-             return Parts.size() <= 2 && Number(Parts[0], Fault.AfterFrames) &&
-                    Fault.AfterFrames > 0 &&
-                    (Parts.size() < 2 || Number(Parts[1], Fault.BackAfterMs.emplace()));
+             const auto parts = Split(V, ':');
+             THangUpFault& fault = c.HangUp.emplace();
+             return parts.size() <= 2 && Number(parts[0], fault.AfterFrames) &&
+                    fault.AfterFrames > 0 &&
+                    (parts.size() < 2 || Number(parts[1], fault.BackAfterMs.emplace()));
          }},
-        {"--noise-seed", [&](auto& V) { return Number(V, C.NoiseSeed); }},
+        {"--noise-seed", [&](auto& V) { return Number(V, c.NoiseSeed); }},
         {"--report", [&](auto& V) { return !(Options.ReportPath = V).empty(); }},
         {"--digest", [&](auto& V) { return ParseRange(V, Options.Digests.emplace_back()); }},
     };
-    for (size_t Index = 0; Index < Arguments.size(); ++Index) {
-        const std::string& Name = Arguments[Index];
-        if (Name == "--help" || Name == "-h") {
+    for (size_t index = 0; index < Arguments.size(); ++index) {
+        const std::string& name = Arguments[index];
+        if (name == "--help" || name == "-h") {
             Options.Help = true;
-        } else if (Name == "--pacing") {
-            C.Pacing = true;
-        } else if (Name == "--no-answer") {
-            C.NoAnswer = true;
-        } else if (const auto Found = WithValue.find(Name); Found != WithValue.end()) {
-            if (Index + 1 >= Arguments.size()) {
-                Error = Name + " needs a value";
+        } else if (name == "--pacing") {
+            c.Pacing = true;
+        } else if (name == "--no-answer") {
+            c.NoAnswer = true;
+        } else if (const auto found = withValue.find(name); found != withValue.end()) {
+            if (index + 1 >= Arguments.size()) {
+                Error = name + " needs a value";
                 return false;
             }
-            const std::string& Value = Arguments[++Index];
-            if (!Found->second(Value)) {
-                Error = std::string("bad value for ").append(Name).append(": ").append(Value);
+            const std::string& value = Arguments[++index];
+            if (!found->second(value)) {
+                Error = std::string("bad value for ").append(name).append(": ").append(value);
                 return false;
             }
         } else {
-            Error = "unknown option " + Name + " (see --help)";
+            Error = "unknown option " + name + " (see --help)";
             return false;
         }
     }

@@ -16,9 +16,9 @@ QString ModeName(TUnitMode Mode) {
 }
 
 QString Address(uint32_t Value) {
-    char Text[16];
-    std::snprintf(Text, sizeof Text, "0x%04X", static_cast<unsigned>(Value));
-    return QString::fromLatin1(Text);
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(Value));
+    return QString::fromLatin1(text);
 }
 
 bool RangeFits(const std::vector<uint8_t>& Flash, const TFlashRange& Range) {
@@ -27,92 +27,92 @@ bool RangeFits(const std::vector<uint8_t>& Flash, const TFlashRange& Range) {
 
 // {"19": {"20": 5516, ...}, ...}
 QJsonObject RegisterTable(const std::map<TRegisterKey, uint16_t>& Registers) {
-    QJsonObject Table;
+    QJsonObject table;
     for (const auto& [Key, Value] : Registers) {
-        const QString Slave = QString::number(Key.first);
-        QJsonObject Row = Table.value(Slave).toObject();
-        Row.insert(QString::number(Key.second), Value);
-        Table.insert(Slave, Row);
+        const QString slave = QString::number(Key.first);
+        QJsonObject row = table.value(slave).toObject();
+        row.insert(QString::number(Key.second), Value);
+        table.insert(slave, row);
     }
-    return Table;
+    return table;
 }
 
 } // namespace
 
 std::string HexBytes(const std::vector<uint8_t>& Bytes) {
-    std::string Text;
-    Text.reserve(Bytes.size() * 3);
-    for (uint8_t Byte : Bytes) {
-        char Pair[4];
-        std::snprintf(Pair, sizeof Pair, Text.empty() ? "%02X" : " %02X", Byte);
-        Text += Pair;
+    std::string text;
+    text.reserve(Bytes.size() * 3);
+    for (uint8_t byte : Bytes) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, text.empty() ? "%02X" : " %02X", byte);
+        text += pair;
     }
-    return Text;
+    return text;
 }
 
 std::string FlashDigest(const std::vector<uint8_t>& Flash, const TFlashRange& Range) {
     if (!RangeFits(Flash, Range)) {
         return {};
     }
-    const QByteArray Bytes(reinterpret_cast<const char*>(Flash.data()) + Range.First,
+    const QByteArray bytes(reinterpret_cast<const char*>(Flash.data()) + Range.First,
                            static_cast<qsizetype>(Range.Last - Range.First + 1));
-    return QCryptographicHash::hash(Bytes, QCryptographicHash::Sha256).toHex().toStdString();
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
 }
 
 std::string ReportToJson(const TUnitSimReport& Report, const std::vector<TFlashRange>& Ranges) {
-    QJsonObject Root;
-    Root.insert("Mode", ModeName(Report.Mode));
-    Root.insert("Restarting", Report.Restarting);
-    Root.insert("FirmwareVersion", Report.FirmwareVersion);
-    Root.insert("Erases", static_cast<qint64>(Report.Erases));
-    Root.insert("Writes", static_cast<qint64>(Report.Writes));
-    Root.insert("BootEntries", static_cast<qint64>(Report.BootEntries));
-    Root.insert("Restarts", static_cast<qint64>(Report.Restarts));
-    Root.insert("BootModeLeft", Report.BootModeLeft);
-    Root.insert("HangUps", static_cast<qint64>(Report.HangUps));
+    QJsonObject root;
+    root.insert("Mode", ModeName(Report.Mode));
+    root.insert("Restarting", Report.Restarting);
+    root.insert("FirmwareVersion", Report.FirmwareVersion);
+    root.insert("Erases", static_cast<qint64>(Report.Erases));
+    root.insert("Writes", static_cast<qint64>(Report.Writes));
+    root.insert("BootEntries", static_cast<qint64>(Report.BootEntries));
+    root.insert("Restarts", static_cast<qint64>(Report.Restarts));
+    root.insert("BootModeLeft", Report.BootModeLeft);
+    root.insert("HangUps", static_cast<qint64>(Report.HangUps));
 
-    QJsonObject Flash;
-    Flash.insert("Sha256", QString::fromStdString(FlashDigest(Report.Flash, {0, 0xFFFF})));
-    QJsonArray RangeList;
-    for (const TFlashRange& Range : Ranges) {
-        QJsonObject Entry;
-        Entry.insert("First", Address(Range.First));
-        Entry.insert("Last", Address(Range.Last));
-        if (RangeFits(Report.Flash, Range)) {
-            Entry.insert("Sha256", QString::fromStdString(FlashDigest(Report.Flash, Range)));
-            const std::vector<uint8_t> Bytes(Report.Flash.begin() + Range.First,
-                                             Report.Flash.begin() + Range.Last + 1);
-            Entry.insert("Hex", QString::fromStdString(HexBytes(Bytes)));
+    QJsonObject flash;
+    flash.insert("Sha256", QString::fromStdString(FlashDigest(Report.Flash, {0, 0xFFFF})));
+    QJsonArray rangeList;
+    for (const TFlashRange& range : Ranges) {
+        QJsonObject entry;
+        entry.insert("First", Address(range.First));
+        entry.insert("Last", Address(range.Last));
+        if (RangeFits(Report.Flash, range)) {
+            entry.insert("Sha256", QString::fromStdString(FlashDigest(Report.Flash, range)));
+            const std::vector<uint8_t> bytes(Report.Flash.begin() + range.First,
+                                             Report.Flash.begin() + range.Last + 1);
+            entry.insert("Hex", QString::fromStdString(HexBytes(bytes)));
         } else {
-            Entry.insert("Error", "outside 0x0000..0xFFFF");
+            entry.insert("Error", "outside 0x0000..0xFFFF");
         }
-        RangeList.append(Entry);
+        rangeList.append(entry);
     }
-    Flash.insert("Ranges", RangeList);
-    Root.insert("Flash", Flash);
+    flash.insert("Ranges", rangeList);
+    root.insert("Flash", flash);
 
-    QJsonArray Faults;
-    for (const std::string& Fault : Report.UpdaterFaults) {
-        Faults.append(QString::fromStdString(Fault));
+    QJsonArray faults;
+    for (const std::string& fault : Report.UpdaterFaults) {
+        faults.append(QString::fromStdString(fault));
     }
-    Root.insert("UpdaterFaults", Faults);
-    Root.insert("Registers", RegisterTable(Report.Registers));
-    Root.insert("Commits", static_cast<qint64>(Report.Commits));
-    Root.insert("CommittedSettings", Report.Commits == 0
+    root.insert("UpdaterFaults", faults);
+    root.insert("Registers", RegisterTable(Report.Registers));
+    root.insert("Commits", static_cast<qint64>(Report.Commits));
+    root.insert("CommittedSettings", Report.Commits == 0
                                          ? QJsonValue(QJsonValue::Null)
                                          : QJsonValue(RegisterTable(Report.CommittedSettings)));
 
-    QJsonArray Frames;
-    for (const TSimFrame& Frame : Report.Frames) {
-        QJsonObject Entry;
-        Entry.insert("TimeMs", Frame.TimeMs);
-        Entry.insert("Direction", Frame.FromUpdater ? "in" : "out");
-        Entry.insert("Rate", static_cast<qint64>(Frame.Rate));
-        Entry.insert("Mode", ModeName(Frame.Mode));
-        Entry.insert("Hex", QString::fromStdString(HexBytes(Frame.Bytes)));
-        Entry.insert("Verdict", QString::fromStdString(Frame.Verdict));
-        Frames.append(Entry);
+    QJsonArray frames;
+    for (const TSimFrame& frame : Report.Frames) {
+        QJsonObject entry;
+        entry.insert("TimeMs", frame.TimeMs);
+        entry.insert("Direction", frame.FromUpdater ? "in" : "out");
+        entry.insert("Rate", static_cast<qint64>(frame.Rate));
+        entry.insert("Mode", ModeName(frame.Mode));
+        entry.insert("Hex", QString::fromStdString(HexBytes(frame.Bytes)));
+        entry.insert("Verdict", QString::fromStdString(frame.Verdict));
+        frames.append(entry);
     }
-    Root.insert("Frames", Frames);
-    return QJsonDocument(Root).toJson(QJsonDocument::Indented).toStdString();
+    root.insert("Frames", frames);
+    return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
 }

@@ -9,52 +9,52 @@ int Level(const std::vector<uint8_t>& Sent, double Time) {
     if (Time < 0) {
         return 1;
     }
-    const auto Bit = static_cast<uint64_t>(std::floor(Time));
-    const uint64_t Byte = Bit / 10;
-    if (Byte >= Sent.size()) {
+    const auto bit = static_cast<uint64_t>(std::floor(Time));
+    const uint64_t byte = bit / 10;
+    if (byte >= Sent.size()) {
         return 1;
     }
-    const uint64_t Position = Bit % 10;
-    if (Position == 0) {
+    const uint64_t position = bit % 10;
+    if (position == 0) {
         return 0;
     }
-    if (Position == 9) {
+    if (position == 9) {
         return 1;
     }
-    return (Sent[Byte] >> (Position - 1)) & 1;
+    return (Sent[byte] >> (position - 1)) & 1;
 }
 
 } // namespace
 
 std::vector<uint8_t> ReceiveAtRate(const std::vector<uint8_t>& Sent, uint32_t SentRate,
                                    uint32_t ReceiverRate) {
-    std::vector<uint8_t> Received;
+    std::vector<uint8_t> received;
     if (SentRate == 0 || ReceiverRate == 0) {
-        return Received;
+        return received;
     }
-    const double ReceiverBit = static_cast<double>(SentRate) / ReceiverRate;
-    const auto End = static_cast<uint64_t>(Sent.size()) * 10;
-    double From = 0;
+    const double receiverBit = static_cast<double>(SentRate) / ReceiverRate;
+    const auto end = static_cast<uint64_t>(Sent.size()) * 10;
+    double from = 0;
     while (true) {
         // Levels change only at the sender's bit boundaries: find the next fall.
-        auto Edge = static_cast<uint64_t>(std::ceil(From));
-        while (Edge <= End && !(Level(Sent, Edge - 0.5) == 1 && Level(Sent, Edge + 0.5) == 0)) {
+        auto Edge = static_cast<uint64_t>(std::ceil(from));
+        while (Edge <= end && !(Level(Sent, Edge - 0.5) == 1 && Level(Sent, Edge + 0.5) == 0)) {
             ++Edge;
         }
-        if (Edge > End) {
+        if (Edge > end) {
             break;
         }
-        auto Sample = [&](int Index) { return Level(Sent, Edge + (Index + 0.5) * ReceiverBit); };
-        if (Sample(0) != 0) {
-            From = Edge + 0.5 * ReceiverBit; // a glitch, not a start bit
+        auto sample = [&](int Index) { return Level(Sent, Edge + (Index + 0.5) * receiverBit); };
+        if (sample(0) != 0) {
+            from = Edge + 0.5 * receiverBit; // a glitch, not a start bit
             continue;
         }
-        uint8_t Byte = 0;
-        for (int Index = 1; Index <= 8; ++Index) {
-            Byte = static_cast<uint8_t>(Byte | Sample(Index) << (Index - 1));
+        uint8_t byte = 0;
+        for (int index = 1; index <= 8; ++index) {
+            byte = static_cast<uint8_t>(byte | sample(index) << (index - 1));
         }
-        Received.push_back(Sample(9) == 1 ? Byte : uint8_t{0x00});
-        From = Edge + 9.5 * ReceiverBit;
+        received.push_back(sample(9) == 1 ? byte : uint8_t{0x00});
+        from = Edge + 9.5 * receiverBit;
     }
-    return Received;
+    return received;
 }

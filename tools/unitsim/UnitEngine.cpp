@@ -14,18 +14,18 @@ TTime After(TTime At, double Ms) {
 }
 
 uint8_t BodySum(const std::vector<uint8_t>& Body) {
-    uint8_t Sum = 0;
-    for (uint8_t Byte : Body) {
-        Sum = static_cast<uint8_t>(Sum + Byte);
+    uint8_t sum = 0;
+    for (uint8_t byte : Body) {
+        sum = static_cast<uint8_t>(sum + byte);
     }
-    return Sum;
+    return sum;
 }
 
 template <typename TQueue, typename TItem> void InsertByDue(TQueue& Queue, TItem Item) {
-    const auto Place =
+    const auto place =
         std::upper_bound(Queue.begin(), Queue.end(), Item.Due,
                          [](const TTime& Due, const auto& Queued) { return Due < Queued.Due; });
-    Queue.insert(Place, std::move(Item));
+    Queue.insert(place, std::move(Item));
 }
 
 } // namespace
@@ -43,11 +43,11 @@ TUnitEngine::TUnitEngine(const TUnitSimConfig& GivenConfig, TTime StartTime)
 }
 
 uint32_t TUnitEngine::RateOf(TUnitMode Mode) const {
-    const bool Fast = Config.ModelNumber == 5466;
+    const bool fast = Config.ModelNumber == 5466;
     if (Mode == TUnitMode::Running) {
-        return Fast ? 800000 : 9600;
+        return fast ? 800000 : 9600;
     }
-    return Fast ? 92160 : 115200;
+    return fast ? 92160 : 115200;
 }
 
 uint32_t TUnitEngine::ModeRate() const {
@@ -65,69 +65,69 @@ void TUnitEngine::Log(TTime At, bool FromUpdater, uint32_t Rate, std::vector<uin
 }
 
 void TUnitEngine::DropHeld(TTime Now, uint32_t Rate, const std::string& Why) {
-    std::vector<uint8_t> Held = ModbusFrames.Clear();
-    std::vector<uint8_t> HeldBoot = BootFrames.Clear();
-    Held.insert(Held.end(), HeldBoot.begin(), HeldBoot.end());
-    if (!Held.empty()) {
-        Log(Now, true, Rate, std::move(Held), "partial request dropped: " + Why);
+    std::vector<uint8_t> held = ModbusFrames.Clear();
+    std::vector<uint8_t> heldBoot = BootFrames.Clear();
+    held.insert(held.end(), heldBoot.begin(), heldBoot.end());
+    if (!held.empty()) {
+        Log(Now, true, Rate, std::move(held), "partial request dropped: " + Why);
     }
 }
 
 void TUnitEngine::Receive(const uint8_t* Bytes, size_t Length, uint32_t LineRate, TTime Now) {
     LastHeard = Now;
-    std::vector<uint8_t> Chunk(Bytes, Bytes + Length);
+    std::vector<uint8_t> chunk(Bytes, Bytes + Length);
     if (Restarting) {
-        Log(Now, true, LineRate, std::move(Chunk), "unit restarting: not heard");
+        Log(Now, true, LineRate, std::move(chunk), "unit restarting: not heard");
         return;
     }
     if (!RatesMatch(LineRate, ModeRate())) {
         DropHeld(Now, LineRate, "bytes at the wrong rate followed");
-        Log(Now, true, LineRate, std::move(Chunk),
+        Log(Now, true, LineRate, std::move(chunk),
             "wrong rate: the unit listens at " + std::to_string(ModeRate()));
         return;
     }
     // With pacing the unit has the bytes only once they have crossed the line.
-    TTime Heard = Now;
+    TTime heard = Now;
     if (Config.Pacing) {
         InboundLineFree =
             After(std::max(InboundLineFree, Now), Length * 10000.0 / std::max(LineRate, 1u));
-        Heard = InboundLineFree;
+        heard = InboundLineFree;
     }
     if (CurrentMode == TUnitMode::Running) {
-        TakeModbusPieces(ModbusFrames.Feed(Bytes, Length), LineRate, Heard);
+        TakeModbusPieces(ModbusFrames.Feed(Bytes, Length), LineRate, heard);
     } else {
-        TakeBootPieces(BootFrames.Feed(Bytes, Length), LineRate, Heard);
+        TakeBootPieces(BootFrames.Feed(Bytes, Length), LineRate, heard);
     }
 }
 
 void TUnitEngine::TakeModbusPieces(std::vector<TModbusPiece> Pieces, uint32_t Rate, TTime Heard) {
-    for (TModbusPiece& Piece : Pieces) {
-        if (!Piece.IsFrame) {
-            Log(Heard, true, Rate, std::move(Piece.Bytes),
-                Piece.AtSilence ? "no request: dropped after a silence"
+    for (TModbusPiece& piece : Pieces) {
+        if (!piece.IsFrame) {
+            Log(Heard, true, Rate, std::move(piece.Bytes),
+                piece.AtSilence ? "no request: dropped after a silence"
                                 : "no request: bad CRC or garbage, skipped");
             continue;
         }
-        Log(Heard, true, Rate, Piece.Bytes, "ok");
-        Accept(true, std::move(Piece.Bytes), Frames.size() - 1, Heard);
+        Log(Heard, true, Rate, piece.Bytes, "ok");
+        Accept(true, std::move(piece.Bytes), Frames.size() - 1, Heard);
     }
 }
 
 void TUnitEngine::TakeBootPieces(std::vector<TBootPiece> Pieces, uint32_t Rate, TTime Heard) {
-    for (TBootPiece& Piece : Pieces) {
-        if (!Piece.IsFrame) {
-            Log(Heard, true, Rate, std::move(Piece.Wire), "no request: " + Piece.Why);
+    for (TBootPiece& piece : Pieces) {
+        if (!piece.IsFrame) {
+            Log(Heard, true, Rate, std::move(piece.Wire), "no request: " + piece.Why);
             continue;
         }
-        if (Piece.Body.size() < 3 || BodySum(Piece.Body) != 0) {
-            const std::string Why =
-                Piece.Body.size() < 3 ? "frame too short for a request" : "bad checksum";
-            Faults.push_back("bootloader request with a " + Why);
-            Log(Heard, true, Rate, std::move(Piece.Wire), Why + ": ignored");
+        if (piece.Body.size() < 3 || BodySum(piece.Body) != 0) {
+            const std::string why =
+                piece.Body.size() < 3 ? "frame too short for a request" : "bad checksum";
+            Faults.push_back("bootloader request with a " + why);
+            Log(Heard, true, Rate, std::move(piece.Wire), why + ": ignored");
             continue;
         }
-        Log(Heard, true, Rate, std::move(Piece.Wire), "ok");
-        Accept(false, std::move(Piece.Body), Frames.size() - 1, Heard);
+        Log(Heard, true, Rate, std::move(piece.Wire), "ok");
+        Accept(false, std::move(piece.Body), Frames.size() - 1, Heard);
     }
 }
 
@@ -143,34 +143,34 @@ void TUnitEngine::Accept(bool IsModbus, std::vector<uint8_t> Bytes, size_t LogIn
         Frames[LogIndex].Verdict = "ok, but the unit does not answer (injected)";
         return;
     }
-    uint32_t WorkMs = Config.OtherMs;
+    uint32_t workMs = Config.OtherMs;
     if (!IsModbus && Bytes[0] == 0x03) {
-        WorkMs = Config.EraseMs;
+        workMs = Config.EraseMs;
     } else if (!IsModbus && Bytes[0] == 0x02) {
-        WorkMs = Config.WriteMs;
+        workMs = Config.WriteMs;
     }
-    InsertByDue(Requests, TRequest{After(Heard, WorkMs), IsModbus, std::move(Bytes), LogIndex});
+    InsertByDue(Requests, TRequest{After(Heard, workMs), IsModbus, std::move(Bytes), LogIndex});
 }
 
 void TUnitEngine::Advance(uint32_t LineRate, TTime Now) {
     while (true) {
-        const bool SwitchDue = Pending && Pending->At <= Now;
-        const bool RequestDue = !Requests.empty() && Requests.front().Due <= Now;
-        if (SwitchDue && (!RequestDue || Pending->At <= Requests.front().Due)) {
-            const TSwitch Switch = *Pending;
+        const bool switchDue = Pending && Pending->At <= Now;
+        const bool requestDue = !Requests.empty() && Requests.front().Due <= Now;
+        if (switchDue && (!requestDue || Pending->At <= Requests.front().Due)) {
+            const TSwitch due = *Pending;
             Pending.reset();
-            ApplySwitch(Switch);
-        } else if (RequestDue) {
-            const TRequest Request = std::move(Requests.front());
+            ApplySwitch(due);
+        } else if (requestDue) {
+            const TRequest request = std::move(Requests.front());
             Requests.pop_front();
-            Process(Request, LineRate);
+            Process(request, LineRate);
         } else {
             break;
         }
     }
-    const bool Holding =
+    const bool holding =
         CurrentMode == TUnitMode::Running ? ModbusFrames.Holding() : BootFrames.Holding();
-    if (Holding && After(LastHeard, Config.FrameGapMs) <= Now) {
+    if (holding && After(LastHeard, Config.FrameGapMs) <= Now) {
         if (CurrentMode == TUnitMode::Running) {
             TakeModbusPieces(ModbusFrames.Silence(), LineRate, Now);
         } else {
@@ -181,71 +181,71 @@ void TUnitEngine::Advance(uint32_t LineRate, TTime Now) {
 }
 
 void TUnitEngine::Process(const TRequest& Request, uint32_t LineRate) {
-    std::string& Verdict = Frames[Request.LogIndex].Verdict;
+    std::string& verdict = Frames[Request.LogIndex].Verdict;
     if (Request.IsModbus) {
-        TModbusOutcome Outcome = Modbus.Handle(Request.Bytes);
-        Verdict = "ok: " + Outcome.Verdict;
-        Faults.insert(Faults.end(), Outcome.Faults.begin(), Outcome.Faults.end());
-        if (Outcome.Committed) {
+        TModbusOutcome outcome = Modbus.Handle(Request.Bytes);
+        verdict = "ok: " + outcome.Verdict;
+        Faults.insert(Faults.end(), outcome.Faults.begin(), outcome.Faults.end());
+        if (outcome.Committed) {
             ++Commits;
             CommittedSettings = Modbus.Settings();
         }
-        TTime End = Request.Due;
-        if (!Outcome.Reply.empty()) {
-            End = SendReply(std::move(Outcome.Reply), true, false, Request.Due, LineRate);
+        TTime end = Request.Due;
+        if (!outcome.Reply.empty()) {
+            end = SendReply(std::move(outcome.Reply), true, false, Request.Due, LineRate);
         }
-        if (Outcome.SwitchToBoot) {
-            Pending = TSwitch{End, TSwitchKind::EnterBoot};
+        if (outcome.SwitchToBoot) {
+            Pending = TSwitch{end, TSwitchKind::EnterBoot};
         }
         return;
     }
-    TBootOutcome Outcome = Boot.Handle(Request.Bytes);
-    Verdict = "ok: " + Outcome.Verdict;
-    Faults.insert(Faults.end(), Outcome.Faults.begin(), Outcome.Faults.end());
-    TTime End = Request.Due;
-    if (!Outcome.Reply.empty()) {
-        End = SendReply(std::move(Outcome.Reply), false, Outcome.SpoilChecksum, Request.Due,
+    TBootOutcome outcome = Boot.Handle(Request.Bytes);
+    verdict = "ok: " + outcome.Verdict;
+    Faults.insert(Faults.end(), outcome.Faults.begin(), outcome.Faults.end());
+    TTime end = Request.Due;
+    if (!outcome.Reply.empty()) {
+        end = SendReply(std::move(outcome.Reply), false, outcome.SpoilChecksum, Request.Due,
                         LineRate);
     }
-    if (Outcome.Restart) {
-        Pending = TSwitch{End, TSwitchKind::BeginRestart};
+    if (outcome.Restart) {
+        Pending = TSwitch{end, TSwitchKind::BeginRestart};
     }
 }
 
 TTime TUnitEngine::SendReply(std::vector<uint8_t> Content, bool IsModbus, bool Spoil, TTime StartAt,
                              uint32_t LineRate) {
-    TReplyContext Context;
-    Context.IsModbus = IsModbus;
-    Context.AnyOrdinal = ++AnyReplies;
-    Context.KindOrdinal = IsModbus ? ++ModbusReplies : ++BootReplies;
-    Context.UnitRate = ModeRate();
-    Context.OtherRate =
+    TReplyContext context;
+    context.IsModbus = IsModbus;
+    context.AnyOrdinal = ++AnyReplies;
+    context.KindOrdinal = IsModbus ? ++ModbusReplies : ++BootReplies;
+    context.UnitRate = ModeRate();
+    context.OtherRate =
         RateOf(CurrentMode == TUnitMode::Running ? TUnitMode::Boot : TUnitMode::Running);
-    Context.LineRate = LineRate;
-    bool BadCheck = Spoil;
-    for (const TReplyPick& Pick : Config.BadCheck) {
-        BadCheck = BadCheck || Picks(Pick, Context);
+    context.LineRate = LineRate;
+    bool badCheck = Spoil;
+    for (const TReplyPick& pick : Config.BadCheck) {
+        badCheck = badCheck || Picks(pick, context);
     }
-    std::vector<uint8_t> Wire;
-    std::string Notes;
+    std::vector<uint8_t> wire;
+    std::string notes;
     if (IsModbus) {
-        Wire = std::move(Content);
-        if (BadCheck) {
-            Wire[Wire.size() - 2] ^= 0xFF;
-            Notes = "; bad CRC (injected)";
+        wire = std::move(Content);
+        if (badCheck) {
+            wire[wire.size() - 2] ^= 0xFF;
+            notes = "; bad CRC (injected)";
         }
     } else {
-        Wire = FrameReply(Content, BadCheck);
-        if (BadCheck) {
-            Notes = "; bad checksum (injected)";
+        wire = FrameReply(Content, badCheck);
+        if (badCheck) {
+            notes = "; bad checksum (injected)";
         }
     }
-    TShapedReply Shaped = ShapeReply(std::move(Wire), Context, Config, Noise);
-    for (TReplyPiece& Piece : Shaped.Pieces) {
-        InsertByDue(Output, TOutput{After(StartAt, Piece.AtMs), std::move(Piece.Bytes)});
+    TShapedReply shaped = ShapeReply(std::move(wire), context, Config, Noise);
+    for (TReplyPiece& piece : shaped.Pieces) {
+        InsertByDue(Output, TOutput{After(StartAt, piece.AtMs), std::move(piece.Bytes)});
     }
-    Log(StartAt, false, Context.UnitRate, std::move(Shaped.Wire), "reply" + Notes + Shaped.Notes);
-    return After(StartAt, Shaped.EndMs);
+    Log(StartAt, false, context.UnitRate, std::move(shaped.Wire), "reply" + notes + shaped.Notes);
+    return After(StartAt, shaped.EndMs);
 }
 
 void TUnitEngine::ApplySwitch(const TSwitch& Switch) {
@@ -273,9 +273,9 @@ void TUnitEngine::ApplySwitch(const TSwitch& Switch) {
         CurrentMode = TUnitMode::Running;
         ++Restarts;
         if (Flash.WrittenThisSession()) {
-            const bool Crossing = Config.ModelNumber == 5468 && FirmwareVersion < 110 &&
+            const bool crossing = Config.ModelNumber == 5468 && FirmwareVersion < 110 &&
                                   Config.FirmwareVersionAfter >= 110;
-            if (Config.ResetSettingsOnUpdate.value_or(Crossing)) {
+            if (Config.ResetSettingsOnUpdate.value_or(crossing)) {
                 Modbus.ResetSettings();
             }
             FirmwareVersion = Config.FirmwareVersionAfter;
@@ -292,53 +292,53 @@ void TUnitEngine::ApplySwitch(const TSwitch& Switch) {
 }
 
 std::optional<TTime> TUnitEngine::NextDue() const {
-    std::optional<TTime> Due;
-    auto Consider = [&](TTime At) {
-        if (!Due || At < *Due) {
-            Due = At;
+    std::optional<TTime> due;
+    auto consider = [&](TTime At) {
+        if (!due || At < *due) {
+            due = At;
         }
     };
     if (Pending) {
-        Consider(Pending->At);
+        consider(Pending->At);
     }
     if (!Requests.empty()) {
-        Consider(Requests.front().Due);
+        consider(Requests.front().Due);
     }
     if (!Output.empty()) {
-        Consider(Output.front().Due);
+        consider(Output.front().Due);
     }
-    const bool Holding =
+    const bool holding =
         CurrentMode == TUnitMode::Running ? ModbusFrames.Holding() : BootFrames.Holding();
-    if (Holding) {
-        Consider(After(LastHeard, Config.FrameGapMs));
+    if (holding) {
+        consider(After(LastHeard, Config.FrameGapMs));
     }
-    return Due;
+    return due;
 }
 
 std::vector<uint8_t> TUnitEngine::TakeDueOutput(TTime Now) {
-    std::vector<uint8_t> Bytes;
+    std::vector<uint8_t> bytes;
     while (!Output.empty() && Output.front().Due <= Now) {
-        Bytes.insert(Bytes.end(), Output.front().Bytes.begin(), Output.front().Bytes.end());
+        bytes.insert(bytes.end(), Output.front().Bytes.begin(), Output.front().Bytes.end());
         Output.pop_front();
     }
-    return Bytes;
+    return bytes;
 }
 
 bool TUnitEngine::TakeHangUp() {
-    const bool Due = HangUpDue;
+    const bool due = HangUpDue;
     HangUpDue = false;
-    return Due;
+    return due;
 }
 
 void TUnitEngine::LineLost(TTime Now, const std::string& Why) {
     ++HangUps;
     DropHeld(Now, ModeRate(), Why);
-    std::vector<uint8_t> Lost;
-    for (const TOutput& Queued : Output) {
-        Lost.insert(Lost.end(), Queued.Bytes.begin(), Queued.Bytes.end());
+    std::vector<uint8_t> lost;
+    for (const TOutput& queued : Output) {
+        lost.insert(lost.end(), queued.Bytes.begin(), queued.Bytes.end());
     }
     Output.clear();
-    Discard(std::move(Lost), Now);
+    Discard(std::move(lost), Now);
 }
 
 void TUnitEngine::Discard(std::vector<uint8_t> Bytes, TTime Now) {
@@ -348,21 +348,21 @@ void TUnitEngine::Discard(std::vector<uint8_t> Bytes, TTime Now) {
 }
 
 TUnitSimReport TUnitEngine::Snapshot() const {
-    TUnitSimReport Report;
-    Report.Mode = CurrentMode;
-    Report.Restarting = Restarting;
-    Report.FirmwareVersion = FirmwareVersion;
-    Report.Flash.assign(Flash.Bytes().begin(), Flash.Bytes().end());
-    Report.Erases = Boot.Erases();
-    Report.Writes = Boot.Writes();
-    Report.BootEntries = BootEntries;
-    Report.Restarts = Restarts;
-    Report.BootModeLeft = Boot.BootModeLeft();
-    Report.UpdaterFaults = Faults;
-    Report.Registers = Modbus.Registers();
-    Report.Commits = Commits;
-    Report.CommittedSettings = CommittedSettings;
-    Report.Frames = Frames;
-    Report.HangUps = HangUps;
-    return Report;
+    TUnitSimReport report;
+    report.Mode = CurrentMode;
+    report.Restarting = Restarting;
+    report.FirmwareVersion = FirmwareVersion;
+    report.Flash.assign(Flash.Bytes().begin(), Flash.Bytes().end());
+    report.Erases = Boot.Erases();
+    report.Writes = Boot.Writes();
+    report.BootEntries = BootEntries;
+    report.Restarts = Restarts;
+    report.BootModeLeft = Boot.BootModeLeft();
+    report.UpdaterFaults = Faults;
+    report.Registers = Modbus.Registers();
+    report.Commits = Commits;
+    report.CommittedSettings = CommittedSettings;
+    report.Frames = Frames;
+    report.HangUps = HangUps;
+    return report;
 }

@@ -75,16 +75,16 @@ private:
 };
 
 bool TUnitSimWorker::Start() {
-    std::lock_guard ControlGuard(Control);
-    std::lock_guard Guard(Lock);
+    std::lock_guard controlGuard(Control);
+    std::lock_guard guard(Lock);
     if (Running) {
         Error = "already running";
         return false;
     }
     Engine.emplace(Config, TClock::now());
-    std::string Why;
-    if (!Pty.Open(Config.LinkPath, Engine->ModeRate(), Why)) {
-        Error = Why;
+    std::string why;
+    if (!Pty.Open(Config.LinkPath, Engine->ModeRate(), why)) {
+        Error = why;
         return false;
     }
     WakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
@@ -101,7 +101,7 @@ bool TUnitSimWorker::Start() {
 }
 
 void TUnitSimWorker::Stop() {
-    std::lock_guard ControlGuard(Control);
+    std::lock_guard controlGuard(Control);
     if (!Running) {
         return;
     }
@@ -113,10 +113,10 @@ void TUnitSimWorker::Stop() {
     Pty.Close();
     WakeFd.Reset();
     {
-        std::lock_guard Guard(Lock);
+        std::lock_guard guard(Lock);
         SlaveName.clear();
     }
-    std::lock_guard Commanded(CommandLock);
+    std::lock_guard commanded(CommandLock);
     for (auto& [What, Done] : Commands) {
         Done.set_value(false);
     }
@@ -124,37 +124,37 @@ void TUnitSimWorker::Stop() {
 }
 
 void TUnitSimWorker::Wake() {
-    const uint64_t One = 1;
-    [[maybe_unused]] const ssize_t Written = ::write(WakeFd.Get(), &One, sizeof One);
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(WakeFd.Get(), &one, sizeof one);
 }
 
 bool TUnitSimWorker::Command(TCommand What) {
-    std::future<bool> Done;
+    std::future<bool> done;
     {
-        std::lock_guard ControlGuard(Control);
+        std::lock_guard controlGuard(Control);
         if (!Running) {
             return false;
         }
-        std::lock_guard Commanded(CommandLock);
+        std::lock_guard commanded(CommandLock);
         Commands.emplace_back(What, std::promise<bool>());
-        Done = Commands.back().second.get_future();
+        done = Commands.back().second.get_future();
         Wake();
     }
-    return Done.wait_for(CommandBound) == std::future_status::ready && Done.get();
+    return done.wait_for(CommandBound) == std::future_status::ready && done.get();
 }
 
 void TUnitSimWorker::TakeCommands(TTime Now) {
-    std::lock_guard Commanded(CommandLock);
+    std::lock_guard commanded(CommandLock);
     while (!Commands.empty()) {
         auto [What, Done] = std::move(Commands.front());
         Commands.pop_front();
         if (What == TCommand::Unplug) {
-            const bool WasPlugged = Pty.IsOpen();
+            const bool wasPlugged = Pty.IsOpen();
             ReplugAt.reset();
-            if (WasPlugged) {
+            if (wasPlugged) {
                 Unplug(Now, "unplugged");
             }
-            Done.set_value(WasPlugged);
+            Done.set_value(wasPlugged);
         } else {
             ReplugAt.reset();
             Done.set_value(Pty.IsOpen() || Replug());
@@ -163,7 +163,7 @@ void TUnitSimWorker::TakeCommands(TTime Now) {
 }
 
 void TUnitSimWorker::Unplug(TTime Now, const std::string& Why) {
-    std::lock_guard Guard(Lock);
+    std::lock_guard guard(Lock);
     Engine->Discard(std::move(Unsent), Now);
     Unsent.clear();
     Engine->LineLost(Now, Why);
@@ -172,10 +172,10 @@ void TUnitSimWorker::Unplug(TTime Now, const std::string& Why) {
 }
 
 bool TUnitSimWorker::Replug() {
-    std::lock_guard Guard(Lock);
-    std::string Why;
-    if (!Pty.Open(Config.LinkPath, Engine->ModeRate(), Why)) {
-        Error = Why;
+    std::lock_guard guard(Lock);
+    std::string why;
+    if (!Pty.Open(Config.LinkPath, Engine->ModeRate(), why)) {
+        Error = why;
         return false;
     }
     SlaveName = Pty.SlavePath();
@@ -184,15 +184,15 @@ bool TUnitSimWorker::Replug() {
 
 void TUnitSimWorker::ServiceLine(short Events, TTime Now) {
     if ((Events & POLLIN) != 0) {
-        uint8_t Buffer[4096];
-        const uint32_t Rate = ReadLineRate(Pty.MasterFd());
-        const ssize_t Count = ::read(Pty.MasterFd(), Buffer, sizeof Buffer);
-        if (Count > 0) {
-            std::lock_guard Guard(Lock);
-            Engine->Receive(Buffer, static_cast<size_t>(Count), Rate, Now);
+        uint8_t buffer[4096];
+        const uint32_t rate = ReadLineRate(Pty.MasterFd());
+        const ssize_t count = ::read(Pty.MasterFd(), buffer, sizeof buffer);
+        if (count > 0) {
+            std::lock_guard guard(Lock);
+            Engine->Receive(buffer, static_cast<size_t>(count), rate, Now);
             return;
         }
-        if (Count < 0 && (errno == EAGAIN || errno == EINTR)) {
+        if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
             return;
         }
     } else if ((Events & (POLLHUP | POLLERR | POLLNVAL)) == 0) {
@@ -205,24 +205,24 @@ void TUnitSimWorker::ServiceLine(short Events, TTime Now) {
 }
 
 void TUnitSimWorker::Flush(TTime Now) {
-    const uint32_t Rate = Pty.IsOpen() ? ReadLineRate(Pty.MasterFd()) : 0;
+    const uint32_t rate = Pty.IsOpen() ? ReadLineRate(Pty.MasterFd()) : 0;
     {
-        std::lock_guard Guard(Lock);
-        Engine->Advance(Rate, Now);
-        std::vector<uint8_t> Due = Engine->TakeDueOutput(Now);
+        std::lock_guard guard(Lock);
+        Engine->Advance(rate, Now);
+        std::vector<uint8_t> due = Engine->TakeDueOutput(Now);
         if (!Pty.IsOpen()) {
-            Engine->Discard(std::move(Due), Now);
+            Engine->Discard(std::move(due), Now);
             return;
         }
-        Unsent.insert(Unsent.end(), Due.begin(), Due.end());
+        Unsent.insert(Unsent.end(), due.begin(), due.end());
     }
     while (!Unsent.empty()) {
-        const ssize_t Written = ::write(Pty.MasterFd(), Unsent.data(), Unsent.size());
-        if (Written > 0) {
-            Unsent.erase(Unsent.begin(), Unsent.begin() + Written);
-        } else if (Written < 0 && errno == EINTR) {
+        const ssize_t written = ::write(Pty.MasterFd(), Unsent.data(), Unsent.size());
+        if (written > 0) {
+            Unsent.erase(Unsent.begin(), Unsent.begin() + written);
+        } else if (written < 0 && errno == EINTR) {
             continue;
-        } else if (Written < 0 && errno == EAGAIN) {
+        } else if (written < 0 && errno == EAGAIN) {
             return; // the far end is not reading: wait for room
         } else {
             Unplug(Now, "the pty failed");
@@ -237,55 +237,55 @@ void TUnitSimWorker::Run() {
     // wake-up of this thread run up to 50 us late.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     while (!Stopping) {
-        std::optional<TTime> Deadline;
+        std::optional<TTime> deadline;
         {
-            std::lock_guard Guard(Lock);
-            Deadline = Engine->NextDue();
+            std::lock_guard guard(Lock);
+            deadline = Engine->NextDue();
         }
-        if (ReplugAt && (!Deadline || *ReplugAt < *Deadline)) {
-            Deadline = ReplugAt;
+        if (ReplugAt && (!deadline || *ReplugAt < *deadline)) {
+            deadline = ReplugAt;
         }
-        pollfd Watched[2] = {{WakeFd.Get(), POLLIN, 0}, {Pty.MasterFd(), POLLIN, 0}};
+        pollfd watched[2] = {{WakeFd.Get(), POLLIN, 0}, {Pty.MasterFd(), POLLIN, 0}};
         if (!Unsent.empty()) {
-            Watched[1].events |= POLLOUT;
+            watched[1].events |= POLLOUT;
         }
-        const nfds_t Count = Pty.IsOpen() ? 2 : 1;
-        timespec Timeout{};
-        if (Deadline) {
-            const auto Left = std::max(TClock::duration::zero(), *Deadline - TClock::now());
-            const auto Nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(Left);
-            Timeout.tv_sec = static_cast<time_t>(Nanoseconds.count() / 1000000000);
-            Timeout.tv_nsec = static_cast<long>(Nanoseconds.count() % 1000000000);
+        const nfds_t count = Pty.IsOpen() ? 2 : 1;
+        timespec timeout{};
+        if (deadline) {
+            const auto left = std::max(TClock::duration::zero(), *deadline - TClock::now());
+            const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(left);
+            timeout.tv_sec = static_cast<time_t>(nanoseconds.count() / 1000000000);
+            timeout.tv_nsec = static_cast<long>(nanoseconds.count() % 1000000000);
         }
-        if (::ppoll(Watched, Count, Deadline ? &Timeout : nullptr, nullptr) < 0 && errno != EINTR) {
-            std::lock_guard Guard(Lock);
+        if (::ppoll(watched, count, deadline ? &timeout : nullptr, nullptr) < 0 && errno != EINTR) {
+            std::lock_guard guard(Lock);
             Error = std::string("ppoll: ") + std::generic_category().message(errno);
             return;
         }
-        TTime Now = TClock::now();
-        if ((Watched[0].revents & POLLIN) != 0) {
-            uint64_t Ignored = 0;
-            [[maybe_unused]] const ssize_t Read = ::read(WakeFd.Get(), &Ignored, sizeof Ignored);
-            TakeCommands(Now);
+        TTime now = TClock::now();
+        if ((watched[0].revents & POLLIN) != 0) {
+            uint64_t ignored = 0;
+            [[maybe_unused]] const ssize_t read = ::read(WakeFd.Get(), &ignored, sizeof ignored);
+            TakeCommands(now);
         }
-        if (Count == 2 && Pty.IsOpen() && Watched[1].revents != 0) {
-            ServiceLine(Watched[1].revents, Now);
+        if (count == 2 && Pty.IsOpen() && watched[1].revents != 0) {
+            ServiceLine(watched[1].revents, now);
         }
-        bool HangUp = false;
+        bool hangUp = false;
         {
-            std::lock_guard Guard(Lock);
-            HangUp = Engine->TakeHangUp();
+            std::lock_guard guard(Lock);
+            hangUp = Engine->TakeHangUp();
         }
-        if (HangUp && Pty.IsOpen()) {
-            Unplug(Now, "hang-up (injected)");
+        if (hangUp && Pty.IsOpen()) {
+            Unplug(now, "hang-up (injected)");
             if (Config.HangUp->BackAfterMs) {
-                ReplugAt = Now + std::chrono::milliseconds(*Config.HangUp->BackAfterMs);
+                ReplugAt = now + std::chrono::milliseconds(*Config.HangUp->BackAfterMs);
             }
         }
-        if (ReplugAt && *ReplugAt <= Now) {
+        if (ReplugAt && *ReplugAt <= now) {
             ReplugAt.reset();
             if (!Replug()) {
-                ReplugAt = Now + ReofferAfter * 10;
+                ReplugAt = now + ReofferAfter * 10;
             }
         }
         Flush(TClock::now());
@@ -308,12 +308,12 @@ void TUnitSim::Stop() {
 }
 
 std::string TUnitSim::LastError() const {
-    std::lock_guard Guard(Worker->Lock);
+    std::lock_guard guard(Worker->Lock);
     return Worker->Error;
 }
 
 std::string TUnitSim::SlavePath() const {
-    std::lock_guard Guard(Worker->Lock);
+    std::lock_guard guard(Worker->Lock);
     return Worker->SlaveName;
 }
 
@@ -326,14 +326,14 @@ std::string TUnitSim::PortPath() const {
 }
 
 bool TUnitSim::WritePortMap(const std::string& Dir, int ComNumber) const {
-    const std::string Port = PortPath();
-    if (Port.empty() || ComNumber < 1) {
+    const std::string port = PortPath();
+    if (port.empty() || ComNumber < 1) {
         return false;
     }
-    const QString Path = QString::fromStdString(Dir) + "/Bootload.Ini";
-    return WriteIniValue(Path, u"Ports", QStringLiteral("COM%1").arg(ComNumber),
-                         QString::fromStdString(Port)) &&
-           WriteIniValue(Path, u"Options", u"Comms_Port", QString::number(ComNumber));
+    const QString path = QString::fromStdString(Dir) + "/Bootload.Ini";
+    return WriteIniValue(path, u"Ports", QStringLiteral("COM%1").arg(ComNumber),
+                         QString::fromStdString(port)) &&
+           WriteIniValue(path, u"Options", u"Comms_Port", QString::number(ComNumber));
 }
 
 bool TUnitSim::Unplug() {
@@ -345,7 +345,7 @@ bool TUnitSim::Replug() {
 }
 
 TUnitMode TUnitSim::Mode() const {
-    std::lock_guard Guard(Worker->Lock);
+    std::lock_guard guard(Worker->Lock);
     if (!Worker->Engine) {
         return TUnitEngine(Worker->Config, TClock::now()).Mode();
     }
@@ -353,7 +353,7 @@ TUnitMode TUnitSim::Mode() const {
 }
 
 TUnitSimReport TUnitSim::Report() const {
-    std::lock_guard Guard(Worker->Lock);
+    std::lock_guard guard(Worker->Lock);
     if (!Worker->Engine) {
         return TUnitEngine(Worker->Config, TClock::now()).Snapshot();
     }

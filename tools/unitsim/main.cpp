@@ -14,16 +14,16 @@ bool WriteReport(const TUnitSim& Unit, const TSimOptions& Options) {
     if (Options.ReportPath.empty()) {
         return true;
     }
-    const std::string Json = Unit.ReportJson(Options.Digests);
+    const std::string json = Unit.ReportJson(Options.Digests);
     if (Options.ReportPath == "-") {
-        std::cout << Json << std::flush;
+        std::cout << json << std::flush;
         return true;
     }
-    QSaveFile File(QString::fromStdString(Options.ReportPath));
-    if (!File.open(QIODevice::WriteOnly) ||
-        File.write(Json.data(), static_cast<qint64>(Json.size())) !=
-            static_cast<qint64>(Json.size()) ||
-        !File.commit()) {
+    QSaveFile file(QString::fromStdString(Options.ReportPath));
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(json.data(), static_cast<qint64>(json.size())) !=
+            static_cast<qint64>(json.size()) ||
+        !file.commit()) {
         std::cerr << "unitsim: cannot write the report to " << Options.ReportPath << "\n";
         return false;
     }
@@ -33,51 +33,51 @@ bool WriteReport(const TUnitSim& Unit, const TSimOptions& Options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    TSimOptions Options;
-    std::string Error;
-    if (!ParseSimOptions({argv + 1, argv + argc}, Options, Error)) {
-        std::cerr << "unitsim: " << Error << "\n";
+    TSimOptions options;
+    std::string error;
+    if (!ParseSimOptions({argv + 1, argv + argc}, options, error)) {
+        std::cerr << "unitsim: " << error << "\n";
         return 2;
     }
-    if (Options.Help) {
+    if (options.Help) {
         std::cout << SimHelpText();
         return 0;
     }
 
     // Signals are taken synchronously by this thread only; the unit's thread, started
     // below, inherits the mask.
-    sigset_t Signals;
-    sigemptyset(&Signals);
-    for (int Signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {
-        sigaddset(&Signals, Signal);
+    sigset_t taken;
+    sigemptyset(&taken);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {
+        sigaddset(&taken, signal);
     }
-    pthread_sigmask(SIG_BLOCK, &Signals, nullptr);
+    pthread_sigmask(SIG_BLOCK, &taken, nullptr);
 
-    TUnitSim Unit(Options.Config);
-    if (!Unit.Start()) {
-        std::cerr << "unitsim: " << Unit.LastError() << "\n";
+    TUnitSim unit(options.Config);
+    if (!unit.Start()) {
+        std::cerr << "unitsim: " << unit.LastError() << "\n";
         return 1;
     }
-    if (!Options.IniDir.empty() && !Unit.WritePortMap(Options.IniDir, Options.ComNumber)) {
-        std::cerr << "unitsim: cannot write " << Options.IniDir << "/Bootload.Ini\n";
+    if (!options.IniDir.empty() && !unit.WritePortMap(options.IniDir, options.ComNumber)) {
+        std::cerr << "unitsim: cannot write " << options.IniDir << "/Bootload.Ini\n";
         return 1;
     }
-    std::cout << Unit.SlavePath() << std::endl;
-    if (!Unit.LinkPath().empty()) {
-        std::cerr << "unitsim: " << Unit.LinkPath() << " -> " << Unit.SlavePath() << "\n";
+    std::cout << unit.SlavePath() << std::endl;
+    if (!unit.LinkPath().empty()) {
+        std::cerr << "unitsim: " << unit.LinkPath() << " -> " << unit.SlavePath() << "\n";
     }
 
     while (true) {
-        siginfo_t Info{};
-        const int Signal = sigwaitinfo(&Signals, &Info);
-        if (Signal == SIGUSR1) {
-            WriteReport(Unit, Options);
+        siginfo_t info{};
+        const int signal = sigwaitinfo(&taken, &info);
+        if (signal == SIGUSR1) {
+            WriteReport(unit, options);
             continue;
         }
-        if (Signal > 0) {
+        if (signal > 0) {
             break;
         }
     }
-    Unit.Stop();
-    return WriteReport(Unit, Options) ? 0 : 1;
+    unit.Stop();
+    return WriteReport(unit, options) ? 0 : 1;
 }
