@@ -15,10 +15,10 @@ namespace {
 
 // Appends the CRC of Frame, low byte first.
 QByteArray WithCrc(QByteArray Frame) {
-    const uint16_t Crc = ModbusCrc(reinterpret_cast<const uint8_t*>(Frame.constData()), 0,
+    const uint16_t crc = ModbusCrc(reinterpret_cast<const uint8_t*>(Frame.constData()), 0,
                                    static_cast<uint16_t>(Frame.size() - 1));
-    Frame.append(static_cast<char>(Crc >> 8));
-    Frame.append(static_cast<char>(Crc & 0xFF));
+    Frame.append(static_cast<char>(crc >> 8));
+    Frame.append(static_cast<char>(crc & 0xFF));
     return Frame;
 }
 
@@ -63,62 +63,62 @@ protected:
 
 TEST_F(ModbusMasterTest, TheIdentityReadGoesOutAsSpecifiedAndReturnsTheValues) {
     Answer(8, {WithCrc(Hex("13 03 04 15 8c 00 96"))});
-    uint16_t Values[2] = {0, 0};
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, Values), 1);
+    uint16_t values[2] = {0, 0};
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, values), 1);
     EXPECT_EQ(Responder->Received, Hex("13 03 00 14 00 02 87 7d"));
-    EXPECT_EQ(Values[0], 5516);
-    EXPECT_EQ(Values[1], 150);
+    EXPECT_EQ(values[0], 5516);
+    EXPECT_EQ(values[1], 150);
 }
 
 TEST_F(ModbusMasterTest, StrayBytesBeforeTheReplyAreSkipped) {
     Answer(8, {Hex("00 ff 55"), WithCrc(Hex("13 03 04 00 01 00 02"))});
-    uint16_t Values[2] = {0, 0};
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, Values), 1);
-    EXPECT_EQ(Values[1], 2);
+    uint16_t values[2] = {0, 0};
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, values), 1);
+    EXPECT_EQ(values[1], 2);
 }
 
 TEST_F(ModbusMasterTest, AReplyInOneByteChunksReadsAsInOne) {
-    const QByteArray Reply = WithCrc(Hex("13 03 04 12 34 56 78"));
-    QList<QByteArray> Chunks;
-    for (const char Byte : Reply) {
-        Chunks << QByteArray(1, Byte);
+    const QByteArray reply = WithCrc(Hex("13 03 04 12 34 56 78"));
+    QList<QByteArray> chunks;
+    for (const char byte : reply) {
+        chunks << QByteArray(1, byte);
     }
-    Answer(8, Chunks);
-    uint16_t Values[2] = {0, 0};
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, Values), 1);
-    EXPECT_EQ(Values[0], 0x1234);
-    EXPECT_EQ(Values[1], 0x5678);
+    Answer(8, chunks);
+    uint16_t values[2] = {0, 0};
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, values), 1);
+    EXPECT_EQ(values[0], 0x1234);
+    EXPECT_EQ(values[1], 0x5678);
 }
 
 TEST_F(ModbusMasterTest, AnExceptionReplyGivesTwoAndLeavesTheValues) {
     Answer(8, {WithCrc(Hex("13 83 02"))});
-    uint16_t Values[2] = {7, 7};
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, Values), 2);
-    EXPECT_EQ(Values[0], 7);
-    EXPECT_EQ(Values[1], 7);
+    uint16_t values[2] = {7, 7};
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, values), 2);
+    EXPECT_EQ(values[0], 7);
+    EXPECT_EQ(values[1], 7);
 }
 
 TEST_F(ModbusMasterTest, ABadCrcGivesMinusOneAndLeavesTheValues) {
-    QByteArray Reply = WithCrc(Hex("13 03 04 00 01 00 02"));
-    Reply[Reply.size() - 1] = static_cast<char>(Reply.back() ^ 0x01);
-    Answer(8, {Reply});
-    uint16_t Values[2] = {7, 7};
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, Values), -1);
-    EXPECT_EQ(Values[0], 7);
+    QByteArray reply = WithCrc(Hex("13 03 04 00 01 00 02"));
+    reply[reply.size() - 1] = static_cast<char>(reply.back() ^ 0x01);
+    Answer(8, {reply});
+    uint16_t values[2] = {7, 7};
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, values), -1);
+    EXPECT_EQ(values[0], 7);
 }
 
 TEST_F(ModbusMasterTest, TrailingBytesInTheSameChunkSpoilTheCrc) {
     Answer(8, {WithCrc(Hex("13 03 04 00 01 00 02")) + Hex("99")});
-    uint16_t Values[2] = {7, 7};
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, Values), -1);
-    EXPECT_EQ(Values[0], 7);
+    uint16_t values[2] = {7, 7};
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, values), -1);
+    EXPECT_EQ(values[0], 7);
 }
 
 TEST_F(ModbusMasterTest, AStrayByteAfterTheAddressSpoilsAReadButNotAWrite) {
     // The stray byte is copied with the read reply and enters the CRC check.
     Answer(8, {Hex("13 44") + WithCrc(Hex("03 04 00 01 00 02"))});
-    uint16_t Values[2] = {7, 7};
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, Values), -1);
+    uint16_t values[2] = {7, 7};
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, values), -1);
     Responder->Received.clear();
     Answer(8, {Hex("13 44 06 00 10 00 05 aa bb")});
     EXPECT_EQ(WriteRegister(Port, 19, 6, 16, 5, 20), 1);
@@ -127,11 +127,11 @@ TEST_F(ModbusMasterTest, AStrayByteAfterTheAddressSpoilsAReadButNotAWrite) {
 TEST_F(ModbusMasterTest, ALongerByteCountNeverWritesPastCountValues) {
     // Asked for one register; the reply announces and carries three.
     Answer(8, {WithCrc(Hex("13 03 06 00 0a 00 0b 00 0c"))});
-    uint16_t Values[3] = {7, 7, 7};
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 1, 20, Values), 1);
-    EXPECT_EQ(Values[0], 10);
-    EXPECT_EQ(Values[1], 7);
-    EXPECT_EQ(Values[2], 7);
+    uint16_t values[3] = {7, 7, 7};
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 1, 20, values), 1);
+    EXPECT_EQ(values[0], 10);
+    EXPECT_EQ(values[1], 7);
+    EXPECT_EQ(values[2], 7);
 }
 
 TEST_F(ModbusMasterTest, AReplyLongerThanTheBufferCopiesOnlyWhatTheBufferHeld) {
@@ -142,11 +142,11 @@ TEST_F(ModbusMasterTest, AReplyLongerThanTheBufferCopiesOnlyWhatTheBufferHeld) {
     Port->RxBufferSize = 9;
     ASSERT_TRUE(Port->Open());
     Answer(8, {WithCrc(Hex("13 03 08 00 0a 00")) + Hex("0b 00 0c 00 0d")});
-    uint16_t Values[4] = {7, 7, 7, 7};
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 4, 20, Values), 1);
-    EXPECT_EQ(Values[0], 10);
-    EXPECT_EQ(Values[1], 7);
-    EXPECT_EQ(Values[3], 7);
+    uint16_t values[4] = {7, 7, 7, 7};
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 4, 20, values), 1);
+    EXPECT_EQ(values[0], 10);
+    EXPECT_EQ(values[1], 7);
+    EXPECT_EQ(values[3], 7);
 }
 
 TEST_F(ModbusMasterTest, WritesGoOutInTheirLayouts) {
@@ -155,9 +155,9 @@ TEST_F(ModbusMasterTest, WritesGoOutInTheirLayouts) {
     EXPECT_EQ(Responder->Received, WithCrc(Hex("11 67 00 2a 12 34")));
 
     Responder->Received.clear();
-    const uint16_t Values[3] = {0x0102, 0xA0B0, 0xFFFF};
+    const uint16_t values[3] = {0x0102, 0xA0B0, 0xFFFF};
     Answer(15, {Hex("14 68 00 05 00 03 00 00")});
-    EXPECT_EQ(WriteRegisters(Port, 20, 104, 5, 3, Values, 20), 1);
+    EXPECT_EQ(WriteRegisters(Port, 20, 104, 5, 3, values, 20), 1);
     EXPECT_EQ(Responder->Received, WithCrc(Hex("14 68 00 05 00 03 06 01 02 a0 b0 ff ff")));
 }
 
@@ -168,11 +168,11 @@ TEST_F(ModbusMasterTest, WriteRegistersWithCountZeroSendsNineBytes) {
 }
 
 TEST_F(ModbusMasterTest, WriteRegistersWithMoreThanTwentySendsNothing) {
-    const std::vector<uint16_t> Values(21, 1);
-    EXPECT_EQ(WriteRegisters(Port, 20, 104, 5, 21, Values.data(), 20), -1);
+    const std::vector<uint16_t> values(21, 1);
+    EXPECT_EQ(WriteRegisters(Port, 20, 104, 5, 21, values.data(), 20), -1);
     EXPECT_FALSE(QTest::qWaitFor([&] { return !Responder->Received.isEmpty(); }, 200));
     Answer(49, {Hex("14 68 00 05 00 14 00 00")});
-    EXPECT_EQ(WriteRegisters(Port, 20, 104, 5, 20, Values.data(), 20), 1);
+    EXPECT_EQ(WriteRegisters(Port, 20, 104, 5, 20, values.data(), 20), 1);
     EXPECT_EQ(Responder->Received.size(), 49);
 }
 
@@ -190,32 +190,32 @@ TEST_F(ModbusMasterTest, RepliesOneByteShortEndInTheTimeOutAndExceptionsToWrites
     Answer(8, {WithCrc(Hex("13 86 02"))});
     EXPECT_EQ(WriteRegister(Port, 19, 6, 16, 5, 20), 2);
     Responder->Received.clear();
-    const uint16_t Values[2] = {1, 2};
+    const uint16_t values[2] = {1, 2};
     Answer(13, {WithCrc(Hex("14 e8 04"))});
-    EXPECT_EQ(WriteRegisters(Port, 20, 104, 5, 2, Values, 20), 2);
+    EXPECT_EQ(WriteRegisters(Port, 20, 104, 5, 2, values, 20), 2);
 }
 
 TEST_F(ModbusMasterTest, BroadcastToSlaveZeroEndsInTheTimeOut) {
     Answer(8, {Hex("00 06 00 10 00 05 00 00")}); // nothing can match a zero start byte
-    QElapsedTimer Clock;
-    Clock.start();
+    QElapsedTimer clock;
+    clock.start();
     EXPECT_EQ(WriteRegister(Port, 0, 6, 16, 5, 2), 0);
-    EXPECT_GE(Clock.elapsed(), 250);
+    EXPECT_GE(clock.elapsed(), 250);
 }
 
 TEST_F(ModbusMasterTest, NoReplyEndsInTheTimeOut) {
-    uint16_t Values[2] = {7, 7};
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 1, Values), 0);
-    EXPECT_EQ(Values[0], 7);
+    uint16_t values[2] = {7, 7};
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 1, values), 0);
+    EXPECT_EQ(values[0], 7);
 }
 
 TEST_F(ModbusMasterTest, CloseDuringTheWaitGivesMinusTwoAndAClosedPortMinusOne) {
     QTimer::singleShot(100, Port, [this] { Port->Close(); });
-    uint16_t Values[2] = {7, 7};
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, Values), -2);
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, Values), -1);
+    uint16_t values[2] = {7, 7};
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, values), -2);
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, values), -1);
     EXPECT_EQ(WriteRegister(Port, 19, 6, 20, 2, 20), -1);
-    EXPECT_EQ(Values[0], 7);
+    EXPECT_EQ(values[0], 7);
 }
 
 TEST_F(ModbusMasterTest, DestroyingTheComponentDuringTheWaitIsSurvived) {
@@ -223,28 +223,28 @@ TEST_F(ModbusMasterTest, DestroyingTheComponentDuringTheWaitIsSurvived) {
         delete Port;
         Port = nullptr;
     });
-    uint16_t Values[2] = {7, 7};
-    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, Values), -2);
+    uint16_t values[2] = {7, 7};
+    EXPECT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, values), -2);
     EXPECT_EQ(Port, nullptr);
 }
 
 TEST_F(ModbusMasterTest, TheListIsDetachedSoLaterBytesAreHarmless) {
     Answer(8, {WithCrc(Hex("13 03 04 00 01 00 02"))});
-    uint16_t Values[2] = {0, 0};
-    ASSERT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, Values), 1);
-    int Seen = 0;
-    Port->OnReceiveData = [&](const uint8_t*, uint16_t Length) { Seen += Length; };
+    uint16_t values[2] = {0, 0};
+    ASSERT_EQ(ReadRegisters(Port, 19, 3, 20, 2, 20, values), 1);
+    int seen = 0;
+    Port->OnReceiveData = [&](const uint8_t*, uint16_t Length) { seen += Length; };
     ASSERT_TRUE(Pty.Write(Hex("13 03 04 00 01 00 02 aa bb")));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Seen == 9; }, 5000));
-    uint8_t Dest[8];
-    EXPECT_EQ(Port->ReadReply(1, Dest, 7, -1, -1, -1), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return seen == 9; }, 5000));
+    uint8_t dest[8];
+    EXPECT_EQ(Port->ReadReply(1, dest, 7, -1, -1, -1), 0);
 }
 
 TEST(ModbusMaster, ANullComponentGivesMinusOne) {
-    TKestComms* None = nullptr;
-    uint16_t Values[1] = {7};
-    EXPECT_EQ(ReadRegisters(None, 1, 3, 0, 1, 20, Values), -1);
-    EXPECT_EQ(WriteRegister(None, 1, 6, 0, 1, 20), -1);
-    EXPECT_EQ(WriteRegisters(None, 1, 104, 0, 1, Values, 20), -1);
-    EXPECT_EQ(Values[0], 7);
+    TKestComms* none = nullptr;
+    uint16_t values[1] = {7};
+    EXPECT_EQ(ReadRegisters(none, 1, 3, 0, 1, 20, values), -1);
+    EXPECT_EQ(WriteRegister(none, 1, 6, 0, 1, 20), -1);
+    EXPECT_EQ(WriteRegisters(none, 1, 104, 0, 1, values, 20), -1);
+    EXPECT_EQ(values[0], 7);
 }

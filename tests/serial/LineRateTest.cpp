@@ -14,7 +14,7 @@ TEST(LineRateTolerance, AcceptsUpToTwoPercentEitherWayAndNothingMore) {
         bool Accepted;
     };
     constexpr uint32_t Max = UINT32_MAX;
-    const TCase Cases[] = {
+    const TCase cases[] = {
         {115200, 115200, true},
         {100000, 102000, true},  // exactly 2 % above
         {100000, 98000, true},   // exactly 2 % below
@@ -39,8 +39,8 @@ TEST(LineRateTolerance, AcceptsUpToTwoPercentEitherWayAndNothingMore) {
         {Max, Max - 85899346, false},
         {2000000000, Max, false},
     };
-    for (const TCase& Case : Cases) {
-        EXPECT_EQ(RateWithinTolerance(Case.Asked, Case.Actual), Case.Accepted)
-            << "asked " << Case.Asked << ", driver gives " << Case.Actual;
+    for (const TCase& row : cases) {
+        EXPECT_EQ(RateWithinTolerance(row.Asked, row.Actual), row.Accepted)
+            << "asked " << row.Asked << ", driver gives " << row.Actual;
     }
 }

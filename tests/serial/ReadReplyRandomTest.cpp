@@ -18,53 +18,53 @@ struct TModelBuffer {
 };
 
 TModelBuffer FillModel(const std::vector<uint8_t>& Stream, size_t Size) {
-    TModelBuffer Model;
-    for (const uint8_t Byte : Stream) {
-        if (Model.Held.size() < Size) {
-            Model.Held.push_back(Byte);
+    TModelBuffer model;
+    for (const uint8_t byte : Stream) {
+        if (model.Held.size() < Size) {
+            model.Held.push_back(byte);
         } else {
-            Model.Held.back() = Byte;
+            model.Held.back() = byte;
         }
     }
-    Model.WritePos =
+    model.WritePos =
         Stream.size() < Size ? static_cast<int64_t>(Stream.size()) : static_cast<int64_t>(Size) - 1;
-    return Model;
+    return model;
 }
 
 std::vector<uint8_t> ModelCopy(const TModelBuffer& Model, int64_t B, int64_t M, int32_t Before,
                                int32_t Middle, int32_t After, uint16_t MaxLen) {
-    std::vector<uint8_t> Out;
+    std::vector<uint8_t> out;
     const auto Held = static_cast<int64_t>(Model.Held.size());
-    auto Slice = [&](int64_t From, int64_t Count) {
+    auto slice = [&](int64_t From, int64_t Count) {
         for (int64_t p = From; p < From + Count && p < Held; ++p) {
-            Out.push_back(Model.Held[static_cast<size_t>(p)]);
+            out.push_back(Model.Held[static_cast<size_t>(p)]);
         }
     };
-    const int64_t First = Before < 0 ? 0 : std::max<int64_t>(0, B - Before);
-    Slice(First, B - First);
+    const int64_t first = Before < 0 ? 0 : std::max<int64_t>(0, B - Before);
+    slice(first, B - first);
     int64_t p = B;
     if (Middle != 0) {
-        Slice(B, Middle > 0 ? Middle : M);
+        slice(B, Middle > 0 ? Middle : M);
         p = B + M;
     }
     if (After > 0) {
-        Slice(p, After);
+        slice(p, After);
     } else if (After < 0) {
-        Slice(p, Model.WritePos - p);
+        slice(p, Model.WritePos - p);
     }
-    if (Out.size() > MaxLen) {
-        Out.resize(MaxLen);
+    if (out.size() > MaxLen) {
+        out.resize(MaxLen);
     }
-    return Out;
+    return out;
 }
 
 // Patterns from a small alphabet, so that conditions do complete now and then.
 std::string RandomPattern(std::mt19937& Random, int Length) {
-    std::string Pattern;
+    std::string pattern;
     for (int i = 0; i < Length; ++i) {
-        Pattern.push_back(static_cast<char>(1 + Random() % 4));
+        pattern.push_back(static_cast<char>(1 + Random() % 4));
     }
-    return Pattern;
+    return pattern;
 }
 
 int32_t RandomSection(std::mt19937& Random) {
@@ -87,69 +87,69 @@ int32_t RandomSection(std::mt19937& Random) {
 } // namespace
 
 TEST(ReadReplyRandom, StaysInsideTheBufferAndAgreesWithTheSectionModel) {
-    std::mt19937 Random(12345);
+    std::mt19937 random(12345);
     constexpr uint16_t Canary = 0xA5;
-    int Completed = 0;
-    for (int Round = 0; Round < 3000; ++Round) {
-        TKestComms Comms;
-        const uint16_t Size = static_cast<uint16_t>(1 + Random() % (Random() % 4 == 0 ? 300 : 24));
-        TKestCommsTestAccess::PrepareBuffer(Comms, Size);
+    int completed = 0;
+    for (int round = 0; round < 3000; ++round) {
+        TKestComms comms;
+        const uint16_t size = static_cast<uint16_t>(1 + random() % (random() % 4 == 0 ? 300 : 24));
+        TKestCommsTestAccess::PrepareBuffer(comms, size);
 
-        TRxCondition Condition;
-        const int Items = 1 + static_cast<int>(Random() % 4);
-        for (int i = 0; i < Items; ++i) {
-            const int StartLen = static_cast<int>(Random() % 4);
-            const int EndLen = static_cast<int>(Random() % 4);
-            const std::string Start = RandomPattern(Random, StartLen);
-            const std::string End = RandomPattern(Random, EndLen);
-            Condition.AddItem(StartLen, Start.c_str(), Random() % 2 == 0, EndLen, End.c_str(),
-                              Random() % 2 == 0, Random() % 3, Random() % 3, Random() % 40);
+        TRxCondition condition;
+        const int items = 1 + static_cast<int>(random() % 4);
+        for (int i = 0; i < items; ++i) {
+            const int startLen = static_cast<int>(random() % 4);
+            const int endLen = static_cast<int>(random() % 4);
+            const std::string start = RandomPattern(random, startLen);
+            const std::string end = RandomPattern(random, endLen);
+            condition.AddItem(startLen, start.c_str(), random() % 2 == 0, endLen, end.c_str(),
+                              random() % 2 == 0, random() % 3, random() % 3, random() % 40);
         }
-        Comms.SetRxCondition(&Condition);
-        Comms.ResetRxCondition();
+        comms.SetRxCondition(&condition);
+        comms.ResetRxCondition();
 
-        std::vector<uint8_t> Stream(Random() % (Random() % 5 == 0 ? 700 : 40));
-        for (uint8_t& Byte : Stream) {
-            Byte = static_cast<uint8_t>(Random() % 5 == 0 ? Random() : Random() % 5);
+        std::vector<uint8_t> stream(random() % (random() % 5 == 0 ? 700 : 40));
+        for (uint8_t& byte : stream) {
+            byte = static_cast<uint8_t>(random() % 5 == 0 ? random() : random() % 5);
         }
         // In a few chunks, as the port delivers them.
-        size_t Fed = 0;
-        while (Fed < Stream.size()) {
-            const size_t Part = std::min<size_t>(1 + Random() % 50, Stream.size() - Fed);
+        size_t fed = 0;
+        while (fed < stream.size()) {
+            const size_t part = std::min<size_t>(1 + random() % 50, stream.size() - fed);
             TKestCommsTestAccess::Feed(
-                Comms, std::vector<uint8_t>(Stream.begin() + Fed, Stream.begin() + Fed + Part));
-            Fed += Part;
+                comms, std::vector<uint8_t>(stream.begin() + fed, stream.begin() + fed + part));
+            fed += part;
         }
-        if (Comms.ReplyStateValue() >= 1) {
-            ++Completed;
+        if (comms.ReplyStateValue() >= 1) {
+            ++completed;
         }
-        const TModelBuffer Model = FillModel(Stream, Size);
+        const TModelBuffer model = FillModel(stream, size);
 
-        for (int Query = 0; Query < 4; ++Query) {
-            const uint16_t condnum = static_cast<uint16_t>(Random() % (Items + 2));
-            const uint16_t MaxLen =
-                static_cast<uint16_t>(Random() % 3 == 0 ? Random() % 8 : Random() % 800);
-            const int32_t Before = RandomSection(Random);
-            const int32_t Middle = RandomSection(Random);
-            const int32_t After = RandomSection(Random);
-            std::vector<uint8_t> Dest(MaxLen + 1u + 16u, Canary);
-            const uint16_t n = Comms.ReadReply(condnum, Dest.data(), MaxLen, Before, Middle, After);
-            ASSERT_LE(n, MaxLen);
-            ASSERT_EQ(Dest[n], 0);
-            for (size_t i = MaxLen + 1u; i < Dest.size(); ++i) {
-                ASSERT_EQ(Dest[i], Canary) << "written past MaxLen + 1";
+        for (int query = 0; query < 4; ++query) {
+            const uint16_t condnum = static_cast<uint16_t>(random() % (items + 2));
+            const uint16_t maxLen =
+                static_cast<uint16_t>(random() % 3 == 0 ? random() % 8 : random() % 800);
+            const int32_t before = RandomSection(random);
+            const int32_t middle = RandomSection(random);
+            const int32_t after = RandomSection(random);
+            std::vector<uint8_t> dest(maxLen + 1u + 16u, Canary);
+            const uint16_t n = comms.ReadReply(condnum, dest.data(), maxLen, before, middle, after);
+            ASSERT_LE(n, maxLen);
+            ASSERT_EQ(dest[n], 0);
+            for (size_t i = maxLen + 1u; i < dest.size(); ++i) {
+                ASSERT_EQ(dest[i], Canary) << "written past MaxLen + 1";
             }
-            std::vector<uint8_t> Expected;
-            if (const TRxConditionItem* Item = Condition.GetItem(condnum);
-                Item != nullptr && condnum >= 1) {
-                Expected = ModelCopy(Model, Item->BeforeCount, Item->MiddleCount, Before, Middle,
-                                     After, MaxLen);
+            std::vector<uint8_t> expected;
+            if (const TRxConditionItem* item = condition.GetItem(condnum);
+                item != nullptr && condnum >= 1) {
+                expected = ModelCopy(model, item->BeforeCount, item->MiddleCount, before, middle,
+                                     after, maxLen);
             }
-            ASSERT_EQ(std::vector<uint8_t>(Dest.begin(), Dest.begin() + n), Expected)
-                << "round " << Round << " size " << Size << " condnum " << condnum << " B/M/A "
-                << Before << "/" << Middle << "/" << After << " MaxLen " << MaxLen;
+            ASSERT_EQ(std::vector<uint8_t>(dest.begin(), dest.begin() + n), expected)
+                << "round " << round << " size " << size << " condnum " << condnum << " B/M/A "
+                << before << "/" << middle << "/" << after << " MaxLen " << maxLen;
         }
-        Comms.ClearRxCondition();
+        comms.ClearRxCondition();
     }
-    EXPECT_GT(Completed, 50) << "the streams should complete conditions now and then";
+    EXPECT_GT(completed, 50) << "the streams should complete conditions now and then";
 }

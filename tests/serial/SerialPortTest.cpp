@@ -59,31 +59,31 @@ bool RunningAsRoot() {
 class THoldingProcess {
 public:
     explicit THoldingProcess(const QString& DevicePath) {
-        int Ready[2];
-        int Release[2];
-        if (::pipe2(Ready, O_CLOEXEC) != 0 || ::pipe2(Release, O_CLOEXEC) != 0) {
+        int ready[2];
+        int release[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0) {
             return;
         }
-        const QByteArray Path = DevicePath.toLocal8Bit();
+        const QByteArray path = DevicePath.toLocal8Bit();
         Pid = ::fork();
         if (Pid == 0) {
             // Only async-signal-safe calls from here on.
-            const int Handle = ::open(Path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            const bool Held = Handle >= 0 && ::flock(Handle, LOCK_EX | LOCK_NB) == 0 &&
-                              ::ioctl(Handle, TIOCEXCL) == 0;
-            const char Answer = Held ? '1' : '0';
-            (void)!::write(Ready[1], &Answer, 1);
-            char Byte = 0;
-            (void)!::read(Release[0], &Byte, 1); // returns when the parent closes its end
+            const int handle = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const bool held = handle >= 0 && ::flock(handle, LOCK_EX | LOCK_NB) == 0 &&
+                              ::ioctl(handle, TIOCEXCL) == 0;
+            const char answer = held ? '1' : '0';
+            (void)!::write(ready[1], &answer, 1);
+            char byte = 0;
+            (void)!::read(release[0], &byte, 1); // returns when the parent closes its end
             ::_exit(0);
         }
-        ::close(Ready[1]);
-        ::close(Release[0]);
-        ReleaseHandle = Release[1];
-        pollfd Wait{Ready[0], POLLIN, 0};
-        char Answer = 0;
-        Holding = ::poll(&Wait, 1, 5000) == 1 && ::read(Ready[0], &Answer, 1) == 1 && Answer == '1';
-        ::close(Ready[0]);
+        ::close(ready[1]);
+        ::close(release[0]);
+        ReleaseHandle = release[1];
+        pollfd wait{ready[0], POLLIN, 0};
+        char answer = 0;
+        Holding = ::poll(&wait, 1, 5000) == 1 && ::read(ready[0], &answer, 1) == 1 && answer == '1';
+        ::close(ready[0]);
     }
     ~THoldingProcess() {
         if (ReleaseHandle >= 0) {
@@ -107,400 +107,400 @@ private:
 } // namespace
 
 TEST(PortMap, MapsPortsThroughThePortsSectionElseToTtyS) {
-    QTemporaryDir Dir;
-    const QString Ini = QDir(Dir.path()).filePath("Bootload.Ini");
-    EXPECT_EQ(PortDevicePath(1, Ini), "/dev/ttyS0"); // no file at all
-    QFile File(Ini);
-    ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+    QTemporaryDir dir;
+    const QString ini = QDir(dir.path()).filePath("Bootload.Ini");
+    EXPECT_EQ(PortDevicePath(1, ini), "/dev/ttyS0"); // no file at all
+    QFile file(ini);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     // Names without regard to case, and numbers beyond COM32 as any other.
-    File.write("[Options]\nComms_Port=3\n[ports]\nCOM3=/dev/ttyUSB0\n"
+    file.write("[Options]\nComms_Port=3\n[ports]\nCOM3=/dev/ttyUSB0\n"
                "COM4=/dev/serial/by-id/usb-Maker,Model-if00\nCOM5=  \ncom40 = /dev/ttyACM0\n");
-    File.close();
-    const QByteArray Before = [&] {
-        QFile Read(Ini);
-        Read.open(QIODevice::ReadOnly);
-        return Read.readAll();
+    file.close();
+    const QByteArray before = [&] {
+        QFile read(ini);
+        read.open(QIODevice::ReadOnly);
+        return read.readAll();
     }();
-    EXPECT_EQ(PortDevicePath(3, Ini), "/dev/ttyUSB0");
-    EXPECT_EQ(PortDevicePath(4, Ini), "/dev/serial/by-id/usb-Maker,Model-if00");
-    EXPECT_EQ(PortDevicePath(5, Ini), "/dev/ttyS4"); // empty value: not mapped
-    EXPECT_EQ(PortDevicePath(10, Ini), "/dev/ttyS9");
-    EXPECT_EQ(PortDevicePath(40, Ini), "/dev/ttyACM0");
-    EXPECT_EQ(PortDevicePath(256, Ini), "/dev/ttyS255");
+    EXPECT_EQ(PortDevicePath(3, ini), "/dev/ttyUSB0");
+    EXPECT_EQ(PortDevicePath(4, ini), "/dev/serial/by-id/usb-Maker,Model-if00");
+    EXPECT_EQ(PortDevicePath(5, ini), "/dev/ttyS4"); // empty value: not mapped
+    EXPECT_EQ(PortDevicePath(10, ini), "/dev/ttyS9");
+    EXPECT_EQ(PortDevicePath(40, ini), "/dev/ttyACM0");
+    EXPECT_EQ(PortDevicePath(256, ini), "/dev/ttyS255");
     // Numbers given for this run only count where the file has no key.
-    const TSessionPortMap Session{{3, "/dev/ttyUSB7"}, {7, "/dev/ttyUSB8"}};
-    EXPECT_EQ(PortDevicePath(3, Ini, Session), "/dev/ttyUSB0");
-    EXPECT_EQ(PortDevicePath(7, Ini, Session), "/dev/ttyUSB8");
-    QFile Read(Ini);
-    Read.open(QIODevice::ReadOnly);
-    EXPECT_EQ(Read.readAll(), Before) << "the map is never written";
+    const TSessionPortMap session{{3, "/dev/ttyUSB7"}, {7, "/dev/ttyUSB8"}};
+    EXPECT_EQ(PortDevicePath(3, ini, session), "/dev/ttyUSB0");
+    EXPECT_EQ(PortDevicePath(7, ini, session), "/dev/ttyUSB8");
+    QFile read(ini);
+    read.open(QIODevice::ReadOnly);
+    EXPECT_EQ(read.readAll(), before) << "the map is never written";
 }
 
 TEST(PortMap, WithoutAFileNameReadsBootloadIniInTheCurrentDirectory) {
-    TPtyPair Pty;
-    TPortMapFile Map(7, Pty.SlavePath);
-    const QString Saved = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(Map.DirPath()));
-    TKestComms Comms;
-    Comms.CommPort = COM7;
-    Comms.BaudRate = 115200;
-    const bool Opened = Comms.Open();
-    QDir::setCurrent(Saved);
-    EXPECT_TRUE(Opened);
-    EXPECT_EQ(Comms.DevicePath(), Pty.SlavePath);
+    TPtyPair pty;
+    TPortMapFile map(7, pty.SlavePath);
+    const QString saved = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(map.DirPath()));
+    TKestComms comms;
+    comms.CommPort = COM7;
+    comms.BaudRate = 115200;
+    const bool opened = comms.Open();
+    QDir::setCurrent(saved);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(comms.DevicePath(), pty.SlavePath);
 }
 
 TEST(SerialOpen, OpensThroughThePortsMapAndDeliversWhatArrives) {
-    TOpenPort Port(COM3);
-    ASSERT_TRUE(Port.Comms.Open());
-    EXPECT_TRUE(Port.Comms.IsOpen());
-    EXPECT_EQ(Port.Comms.DevicePath(), Port.Pty.SlavePath);
-    EXPECT_EQ(Port.Comms.ReplyStateValue(), -1);
-    ASSERT_TRUE(Port.Pty.Write("hello"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Port.Received == "hello"; }, 5000));
+    TOpenPort port(COM3);
+    ASSERT_TRUE(port.Comms.Open());
+    EXPECT_TRUE(port.Comms.IsOpen());
+    EXPECT_EQ(port.Comms.DevicePath(), port.Pty.SlavePath);
+    EXPECT_EQ(port.Comms.ReplyStateValue(), -1);
+    ASSERT_TRUE(port.Pty.Write("hello"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port.Received == "hello"; }, 5000));
 }
 
 TEST(SerialOpen, AnyEightBitPortNumberIsMapped) {
-    TOpenPort Port(static_cast<TComport>(200)); // COM201, outside the 32 named ports
-    EXPECT_TRUE(Port.Comms.Open());
-    EXPECT_EQ(Port.Comms.DevicePath(), Port.Pty.SlavePath);
+    TOpenPort port(static_cast<TComport>(200)); // COM201, outside the 32 named ports
+    EXPECT_TRUE(port.Comms.Open());
+    EXPECT_EQ(port.Comms.DevicePath(), port.Pty.SlavePath);
 }
 
 TEST(SerialOpen, SecondOpenRaisesAndTheFirstKeepsWorking) {
-    TOpenPort Port;
-    ASSERT_TRUE(Port.Comms.Open());
+    TOpenPort port;
+    ASSERT_TRUE(port.Comms.Open());
     try {
-        Port.Comms.Open();
+        port.Comms.Open();
         ADD_FAILURE() << "no exception";
-    } catch (const ECommsError& Error) {
-        EXPECT_STREQ(Error.what(), "Already have a Comm File Open");
+    } catch (const ECommsError& error) {
+        EXPECT_STREQ(error.what(), "Already have a Comm File Open");
     }
-    EXPECT_TRUE(Port.Comms.IsOpen());
-    const uint8_t Frame[] = {1, 2, 3};
-    EXPECT_TRUE(Port.Comms.SendFrame(Frame, 3, 5));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Port.Pty.ReadAvailable() == Hex("010203"); }, 5000));
-    ASSERT_TRUE(Port.Pty.Write("x"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Port.Received == "x"; }, 5000));
+    EXPECT_TRUE(port.Comms.IsOpen());
+    const uint8_t frame[] = {1, 2, 3};
+    EXPECT_TRUE(port.Comms.SendFrame(frame, 3, 5));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port.Pty.ReadAvailable() == Hex("010203"); }, 5000));
+    ASSERT_TRUE(port.Pty.Write("x"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port.Received == "x"; }, 5000));
 }
 
 TEST(SerialOpen, ASecondComponentOnTheSamePortIsRefused) {
-    TOpenPort Port;
-    ASSERT_TRUE(Port.Comms.Open());
-    TKestComms Other;
-    Other.CommPort = Port.Comms.CommPort;
-    Other.PortMapFile = Port.Comms.PortMapFile;
-    TSerialTrace Trace;
-    EXPECT_FALSE(Other.Open());
-    EXPECT_FALSE(Other.IsOpen());
-    EXPECT_TRUE(Trace.Text().contains(Port.Pty.SlavePath)) << Trace.Text().toStdString();
+    TOpenPort port;
+    ASSERT_TRUE(port.Comms.Open());
+    TKestComms other;
+    other.CommPort = port.Comms.CommPort;
+    other.PortMapFile = port.Comms.PortMapFile;
+    TSerialTrace trace;
+    EXPECT_FALSE(other.Open());
+    EXPECT_FALSE(other.IsOpen());
+    EXPECT_TRUE(trace.Text().contains(port.Pty.SlavePath)) << trace.Text().toStdString();
     // Released on Close, so the second component can then have it.
-    Port.Comms.Close();
-    EXPECT_TRUE(Other.Open());
+    port.Comms.Close();
+    EXPECT_TRUE(other.Open());
 }
 
 TEST(SerialOpen, AnotherProgramCannotOpenTheHeldPort) {
     if (RunningAsRoot()) {
         GTEST_SKIP() << "root bypasses exclusive mode; the unprivileged run checks this";
     }
-    TOpenPort Port;
-    ASSERT_TRUE(Port.Comms.Open());
-    const QByteArray Path = Port.Pty.SlavePath.toLocal8Bit();
-    const int Handle = ::open(Path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    const int Error = errno;
-    if (Handle >= 0) {
-        ::close(Handle);
+    TOpenPort port;
+    ASSERT_TRUE(port.Comms.Open());
+    const QByteArray path = port.Pty.SlavePath.toLocal8Bit();
+    const int handle = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int error = errno;
+    if (handle >= 0) {
+        ::close(handle);
     }
-    EXPECT_LT(Handle, 0);
-    EXPECT_EQ(Error, EBUSY);
+    EXPECT_LT(handle, 0);
+    EXPECT_EQ(error, EBUSY);
 }
 
 TEST(SerialOpen, ThePortCanBeOpenedAgainAfterClose) {
     // On a pty the exclusive flag outlives the descriptor unless Close clears it.
-    TOpenPort Port;
-    for (int Round = 0; Round < 3; ++Round) {
-        ASSERT_TRUE(Port.Comms.Open()) << "round " << Round;
-        Port.Comms.Close();
+    TOpenPort port;
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(port.Comms.Open()) << "round " << round;
+        port.Comms.Close();
     }
-    const QByteArray Path = Port.Pty.SlavePath.toLocal8Bit();
-    const int Handle = ::open(Path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    EXPECT_GE(Handle, 0) << "a plain open after Close";
-    if (Handle >= 0) {
-        ::close(Handle);
+    const QByteArray path = port.Pty.SlavePath.toLocal8Bit();
+    const int handle = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_GE(handle, 0) << "a plain open after Close";
+    if (handle >= 0) {
+        ::close(handle);
     }
 }
 
 TEST(SerialOpen, WhatIsNotATerminalRaisesAndStaysClosed) {
-    QTemporaryDir Dir;
-    const QString Plain = QDir(Dir.path()).filePath("plain.bin");
-    QFile File(Plain);
-    ASSERT_TRUE(File.open(QIODevice::WriteOnly));
-    File.close();
-    for (const QString& Path : {Plain, QStringLiteral("/dev/null")}) {
-        TPortMapFile Map(2, Path);
-        TKestComms Comms;
-        Comms.CommPort = COM2;
-        Comms.PortMapFile = Map.Path();
+    QTemporaryDir dir;
+    const QString plain = QDir(dir.path()).filePath("plain.bin");
+    QFile file(plain);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    for (const QString& path : {plain, QStringLiteral("/dev/null")}) {
+        TPortMapFile map(2, path);
+        TKestComms comms;
+        comms.CommPort = COM2;
+        comms.PortMapFile = map.Path();
         try {
-            Comms.Open();
-            ADD_FAILURE() << "no exception for " << Path.toStdString();
-        } catch (const ECommsError& Error) {
-            EXPECT_STREQ(Error.what(), "File Handle is not a Comm Handle.");
+            comms.Open();
+            ADD_FAILURE() << "no exception for " << path.toStdString();
+        } catch (const ECommsError& error) {
+            EXPECT_STREQ(error.what(), "File Handle is not a Comm Handle.");
         }
-        EXPECT_FALSE(Comms.IsOpen());
-        const uint8_t Byte = 0;
-        EXPECT_FALSE(Comms.SendFrame(&Byte, 1, 0));
+        EXPECT_FALSE(comms.IsOpen());
+        const uint8_t byte = 0;
+        EXPECT_FALSE(comms.SendFrame(&byte, 1, 0));
     }
 }
 
 TEST(SerialOpen, AMissingDeviceReturnsFalseAndTracesWhy) {
-    TPortMapFile Map(4, "/dev/does-not-exist-here");
-    TKestComms Comms;
-    Comms.CommPort = COM4;
-    Comms.PortMapFile = Map.Path();
-    TSerialTrace Trace;
-    EXPECT_FALSE(Comms.Open());
-    EXPECT_FALSE(Comms.IsOpen());
-    EXPECT_TRUE(Trace.Text().contains("/dev/does-not-exist-here"));
-    EXPECT_TRUE(Trace.Text().contains("No such file or directory")) << Trace.Text().toStdString();
-    EXPECT_EQ(Comms.LastOpenFailure().Kind, TOpenFailureKind::NotConnected);
-    EXPECT_TRUE(Trace.Text().contains("COM4 (/dev/does-not-exist-here) is not connected."))
+    TPortMapFile map(4, "/dev/does-not-exist-here");
+    TKestComms comms;
+    comms.CommPort = COM4;
+    comms.PortMapFile = map.Path();
+    TSerialTrace trace;
+    EXPECT_FALSE(comms.Open());
+    EXPECT_FALSE(comms.IsOpen());
+    EXPECT_TRUE(trace.Text().contains("/dev/does-not-exist-here"));
+    EXPECT_TRUE(trace.Text().contains("No such file or directory")) << trace.Text().toStdString();
+    EXPECT_EQ(comms.LastOpenFailure().Kind, TOpenFailureKind::NotConnected);
+    EXPECT_TRUE(trace.Text().contains("COM4 (/dev/does-not-exist-here) is not connected."))
         << "the operator's reason is traced too";
 }
 
 TEST(SerialOpen, ADeviceAnotherProcessHoldsIsInUseAndItsHolderNamed) {
-    TOpenPort Port;
-    THoldingProcess Holder(Port.Pty.SlavePath);
-    ASSERT_TRUE(Holder.Holding);
+    TOpenPort port;
+    THoldingProcess holder(port.Pty.SlavePath);
+    ASSERT_TRUE(holder.Holding);
     // As root the open succeeds and the lock is refused; otherwise exclusive mode refuses
     // the open itself. Either way the holder is found through /proc.
-    EXPECT_FALSE(Port.Comms.Open());
-    EXPECT_FALSE(Port.Comms.IsOpen());
-    const TOpenFailure& Failure = Port.Comms.LastOpenFailure();
-    EXPECT_EQ(Failure.Kind, TOpenFailureKind::InUse);
-    EXPECT_EQ(Failure.HolderPid, Holder.Pid);
-    const QString Reason = Failure.Reason("COM3");
-    EXPECT_TRUE(Reason.startsWith(
-        QStringLiteral("COM3 (%1) is in use by another program (").arg(Port.Pty.SlavePath)))
-        << Reason.toStdString();
-    EXPECT_TRUE(Reason.contains(QStringLiteral(", pid %1).").arg(Holder.Pid)))
-        << Reason.toStdString();
+    EXPECT_FALSE(port.Comms.Open());
+    EXPECT_FALSE(port.Comms.IsOpen());
+    const TOpenFailure& failure = port.Comms.LastOpenFailure();
+    EXPECT_EQ(failure.Kind, TOpenFailureKind::InUse);
+    EXPECT_EQ(failure.HolderPid, holder.Pid);
+    const QString reason = failure.Reason("COM3");
+    EXPECT_TRUE(reason.startsWith(
+        QStringLiteral("COM3 (%1) is in use by another program (").arg(port.Pty.SlavePath)))
+        << reason.toStdString();
+    EXPECT_TRUE(reason.contains(QStringLiteral(", pid %1).").arg(holder.Pid)))
+        << reason.toStdString();
 }
 
 TEST(SerialOpen, ADeviceWithoutRightsReturnsFalseAndTracesWhy) {
     if (RunningAsRoot()) {
         GTEST_SKIP() << "root has every right; the unprivileged run checks this";
     }
-    TOpenPort Port;
-    const QByteArray Path = Port.Pty.SlavePath.toLocal8Bit();
+    TOpenPort port;
+    const QByteArray path = port.Pty.SlavePath.toLocal8Bit();
     // Its group may use it, its owner (this user) may not: the reason names the group.
-    ASSERT_EQ(::chmod(Path.constData(), 0060), 0);
-    struct stat Node {};
-    ASSERT_EQ(::stat(Path.constData(), &Node), 0);
+    ASSERT_EQ(::chmod(path.constData(), 0060), 0);
+    struct stat node {};
+    ASSERT_EQ(::stat(path.constData(), &node), 0);
     // Its name is copied at once: the entry lives in the buffer, not in shared storage
     // that a later look-up would overwrite.
-    std::vector<char> Buffer(16384);
-    group Entry{};
-    group* Found = nullptr;
-    ASSERT_EQ(::getgrgid_r(Node.st_gid, &Entry, Buffer.data(), Buffer.size(), &Found), 0);
-    ASSERT_NE(Found, nullptr) << "the pty's group has no name";
-    const QString GroupName = QString::fromLocal8Bit(Entry.gr_name);
-    TSerialTrace Trace;
-    EXPECT_FALSE(Port.Comms.Open());
-    EXPECT_FALSE(Port.Comms.IsOpen());
-    EXPECT_TRUE(Trace.Text().contains("Permission denied")) << Trace.Text().toStdString();
-    EXPECT_EQ(Port.Comms.LastOpenFailure().Kind, TOpenFailureKind::NoPermission);
-    EXPECT_EQ(Port.Comms.LastOpenFailure().Reason("COM3"),
+    std::vector<char> buffer(16384);
+    group entry{};
+    group* found = nullptr;
+    ASSERT_EQ(::getgrgid_r(node.st_gid, &entry, buffer.data(), buffer.size(), &found), 0);
+    ASSERT_NE(found, nullptr) << "the pty's group has no name";
+    const QString groupName = QString::fromLocal8Bit(entry.gr_name);
+    TSerialTrace trace;
+    EXPECT_FALSE(port.Comms.Open());
+    EXPECT_FALSE(port.Comms.IsOpen());
+    EXPECT_TRUE(trace.Text().contains("Permission denied")) << trace.Text().toStdString();
+    EXPECT_EQ(port.Comms.LastOpenFailure().Kind, TOpenFailureKind::NoPermission);
+    EXPECT_EQ(port.Comms.LastOpenFailure().Reason("COM3"),
               QStringLiteral("COM3 (%1): permission denied. Join the group that owns it: sudo "
                              "adduser $USER %2, then log in again.")
-                  .arg(Port.Pty.SlavePath, GroupName));
+                  .arg(port.Pty.SlavePath, groupName));
 }
 
 TEST(SerialRate, AnyRateReadsBackFromTheMasterAsSet) {
-    for (const uint32_t Rate : {800000u, 92160u, 115200u, 9600u, 250000u}) {
-        TOpenPort Port(COM3, Rate);
-        ASSERT_TRUE(Port.Comms.Open()) << Rate;
-        uint32_t Output = 0;
-        uint32_t Input = 0;
-        ASSERT_TRUE(GetLineRate(Port.Pty.Master, Output, Input));
-        EXPECT_EQ(Output, Rate);
-        EXPECT_TRUE(Input == Rate || Input == 0) << Input;
+    for (const uint32_t rate : {800000u, 92160u, 115200u, 9600u, 250000u}) {
+        TOpenPort port(COM3, rate);
+        ASSERT_TRUE(port.Comms.Open()) << rate;
+        uint32_t output = 0;
+        uint32_t input = 0;
+        ASSERT_TRUE(GetLineRate(port.Pty.Master, output, input));
+        EXPECT_EQ(output, rate);
+        EXPECT_TRUE(input == rate || input == 0) << input;
     }
 }
 
 TEST(SerialRate, ARateOf0IsRefusedWithoutTouchingTheLine) {
     // B0 would hang the line up.
-    TOpenPort Port(COM3, 0);
-    uint32_t Before = 0;
-    uint32_t Input = 0;
-    ASSERT_TRUE(GetLineRate(Port.Pty.Master, Before, Input));
-    ASSERT_NE(Before, 0u);
-    EXPECT_FALSE(Port.Comms.Open());
-    EXPECT_FALSE(Port.Comms.IsOpen());
-    uint32_t After = 0;
-    ASSERT_TRUE(GetLineRate(Port.Pty.Master, After, Input));
-    EXPECT_EQ(After, Before);
-    EXPECT_EQ(Port.Comms.LastOpenFailure().Kind, TOpenFailureKind::RateRefused);
+    TOpenPort port(COM3, 0);
+    uint32_t before = 0;
+    uint32_t input = 0;
+    ASSERT_TRUE(GetLineRate(port.Pty.Master, before, input));
+    ASSERT_NE(before, 0u);
+    EXPECT_FALSE(port.Comms.Open());
+    EXPECT_FALSE(port.Comms.IsOpen());
+    uint32_t after = 0;
+    ASSERT_TRUE(GetLineRate(port.Pty.Master, after, input));
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(port.Comms.LastOpenFailure().Kind, TOpenFailureKind::RateRefused);
     EXPECT_EQ(
-        Port.Comms.LastOpenFailure().Reason("COM3"),
-        QStringLiteral("COM3 (%1): a bit rate of 0 baud is not possible.").arg(Port.Pty.SlavePath));
+        port.Comms.LastOpenFailure().Reason("COM3"),
+        QStringLiteral("COM3 (%1): a bit rate of 0 baud is not possible.").arg(port.Pty.SlavePath));
 }
 
 TEST(SerialRate, LineSettingsTheDriverChangesFailTheOpen) {
     // A pty keeps eight data bits and no parity whatever it is asked for.
-    TOpenPort Port;
-    Port.Comms.Parity = TParity::Even;
-    TSerialTrace Trace;
-    EXPECT_FALSE(Port.Comms.Open());
-    EXPECT_FALSE(Port.Comms.IsOpen());
-    EXPECT_TRUE(Trace.Text().contains("refused")) << Trace.Text().toStdString();
-    Port.Comms.DataBits = 9;
-    Port.Comms.Parity = TParity::None;
-    EXPECT_FALSE(Port.Comms.Open());
-    Port.Comms.DataBits = 8;
-    Port.Comms.StopBits = TStopBits::sb1_5; // only possible with five data bits
-    EXPECT_FALSE(Port.Comms.Open());
-    Port.Comms.StopBits = TStopBits::sb2;
-    EXPECT_TRUE(Port.Comms.Open());
+    TOpenPort port;
+    port.Comms.Parity = TParity::Even;
+    TSerialTrace trace;
+    EXPECT_FALSE(port.Comms.Open());
+    EXPECT_FALSE(port.Comms.IsOpen());
+    EXPECT_TRUE(trace.Text().contains("refused")) << trace.Text().toStdString();
+    port.Comms.DataBits = 9;
+    port.Comms.Parity = TParity::None;
+    EXPECT_FALSE(port.Comms.Open());
+    port.Comms.DataBits = 8;
+    port.Comms.StopBits = TStopBits::sb1_5; // only possible with five data bits
+    EXPECT_FALSE(port.Comms.Open());
+    port.Comms.StopBits = TStopBits::sb2;
+    EXPECT_TRUE(port.Comms.Open());
 }
 
 TEST(SerialTransfer, EveryByteValuePassesUnchangedBothWays) {
     TOpenPort Port;
     ASSERT_TRUE(Port.Comms.Open());
-    QByteArray All;
-    for (int Value = 0; Value < 256; ++Value) {
-        All.append(static_cast<char>(Value));
+    QByteArray all;
+    for (int value = 0; value < 256; ++value) {
+        all.append(static_cast<char>(value));
     }
-    All += Hex("0d0a 0a0d 1113 0304 1a7f");
-    ASSERT_TRUE(Port.Pty.Write(All));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Port.Received.size() >= All.size(); }, 5000));
-    EXPECT_EQ(Port.Received, All);
-    ASSERT_TRUE(Port.Comms.SendFrame(reinterpret_cast<const uint8_t*>(All.constData()),
-                                     static_cast<uint16_t>(All.size()), 5));
+    all += Hex("0d0a 0a0d 1113 0304 1a7f");
+    ASSERT_TRUE(Port.Pty.Write(all));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Port.Received.size() >= all.size(); }, 5000));
+    EXPECT_EQ(Port.Received, all);
+    ASSERT_TRUE(Port.Comms.SendFrame(reinterpret_cast<const uint8_t*>(all.constData()),
+                                     static_cast<uint16_t>(all.size()), 5));
     QByteArray Out;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             Out += Port.Pty.ReadAvailable();
-            return Out.size() >= All.size();
+            return Out.size() >= all.size();
         },
         5000));
-    EXPECT_EQ(Out, All);
+    EXPECT_EQ(Out, all);
 }
 
 TEST(SerialTransfer, AMegabyteInRandomWritesArrivesCompleteAndInOrder) {
-    TOpenPort Port;
-    Port.Comms.BaudRate = 921600;
-    ASSERT_TRUE(Port.Comms.Open());
-    std::mt19937 Random(2024);
+    TOpenPort port;
+    port.Comms.BaudRate = 921600;
+    ASSERT_TRUE(port.Comms.Open());
+    std::mt19937 random(2024);
     QByteArray Sent(1 << 20, Qt::Uninitialized);
-    for (char& Byte : Sent) {
-        Byte = static_cast<char>(Random());
+    for (char& byte : Sent) {
+        byte = static_cast<char>(random());
     }
     std::atomic<bool> WriterOk{true};
-    std::thread Writer([&] {
-        std::mt19937 Sizes(7);
-        qsizetype Done = 0;
-        while (Done < Sent.size() && WriterOk) {
-            const qsizetype Size = std::min<qsizetype>(1 + Sizes() % 9000, Sent.size() - Done);
-            WriterOk = Port.Pty.Write(Sent.mid(Done, Size), 20000);
-            Done += Size;
+    std::thread writer([&] {
+        std::mt19937 sizes(7);
+        qsizetype done = 0;
+        while (done < Sent.size() && WriterOk) {
+            const qsizetype size = std::min<qsizetype>(1 + sizes() % 9000, Sent.size() - done);
+            WriterOk = port.Pty.Write(Sent.mid(done, size), 20000);
+            done += size;
         }
     });
-    const bool Complete =
-        QTest::qWaitFor([&] { return Port.Received.size() >= Sent.size(); }, 60000);
-    Writer.join();
+    const bool complete =
+        QTest::qWaitFor([&] { return port.Received.size() >= Sent.size(); }, 60000);
+    writer.join();
     EXPECT_TRUE(WriterOk);
-    EXPECT_TRUE(Complete) << Port.Received.size();
-    EXPECT_TRUE(Port.Received == Sent);
-    EXPECT_GT(Port.Chunks, 64) << "a megabyte cannot come in one read";
+    EXPECT_TRUE(complete) << port.Received.size();
+    EXPECT_TRUE(port.Received == Sent);
+    EXPECT_GT(port.Chunks, 64) << "a megabyte cannot come in one read";
 }
 
 TEST(SerialLine, AHangUpMidStreamEndsTheThreadQuietly) {
-    auto Port = std::make_unique<TOpenPort>();
-    ASSERT_TRUE(Port->Comms.Open());
-    ASSERT_TRUE(TKestCommsTestAccess::RxThreadRunning(Port->Comms));
-    ASSERT_TRUE(Port->Pty.Write(QByteArray(3000, 'a')));
-    Port->Pty.HangUp();
+    auto port = std::make_unique<TOpenPort>();
+    ASSERT_TRUE(port->Comms.Open());
+    ASSERT_TRUE(TKestCommsTestAccess::RxThreadRunning(port->Comms));
+    ASSERT_TRUE(port->Pty.Write(QByteArray(3000, 'a')));
+    port->Pty.HangUp();
     EXPECT_TRUE(
-        QTest::qWaitFor([&] { return !TKestCommsTestAccess::RxThreadRunning(Port->Comms); }, 5000))
+        QTest::qWaitFor([&] { return !TKestCommsTestAccess::RxThreadRunning(port->Comms); }, 5000))
         << "the receive thread still runs on a hung-up line";
-    EXPECT_TRUE(Port->Comms.IsOpen());
+    EXPECT_TRUE(port->Comms.IsOpen());
     // A transaction on the dead line fails to write and times out.
-    const uint8_t Frame[] = {0x13, 0x03};
-    EXPECT_FALSE(Port->Comms.SendFrame(Frame, 2, 0));
-    EXPECT_EQ(Port->Comms.WaitForReply(), 0);
-    Port->Comms.Close();
-    EXPECT_FALSE(Port->Comms.IsOpen());
+    const uint8_t frame[] = {0x13, 0x03};
+    EXPECT_FALSE(port->Comms.SendFrame(frame, 2, 0));
+    EXPECT_EQ(port->Comms.WaitForReply(), 0);
+    port->Comms.Close();
+    EXPECT_FALSE(port->Comms.IsOpen());
 
     // The same component opens a new line afterwards.
-    TPtyPair Fresh;
-    TPortMapFile Map(3, Fresh.SlavePath);
-    Port->Comms.PortMapFile = Map.Path();
-    Port->Received.clear();
-    ASSERT_TRUE(Port->Comms.Open());
-    ASSERT_TRUE(Fresh.Write("ok"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Port->Received == "ok"; }, 5000));
+    TPtyPair fresh;
+    TPortMapFile map(3, fresh.SlavePath);
+    port->Comms.PortMapFile = map.Path();
+    port->Received.clear();
+    ASSERT_TRUE(port->Comms.Open());
+    ASSERT_TRUE(fresh.Write("ok"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port->Received == "ok"; }, 5000));
 }
 
 TEST(SerialClose, CloseIsHarmlessTwiceAndBeforeAnyOpen) {
-    TKestComms Never;
-    Never.Close();
-    EXPECT_EQ(Never.ReplyStateValue(), -2);
-    const uint8_t Byte = 1;
-    EXPECT_FALSE(Never.SendFrame(&Byte, 1, 0));
-    EXPECT_EQ(Never.WaitForReply(), -2);
-    Never.Close();
+    TKestComms never;
+    never.Close();
+    EXPECT_EQ(never.ReplyStateValue(), -2);
+    const uint8_t byte = 1;
+    EXPECT_FALSE(never.SendFrame(&byte, 1, 0));
+    EXPECT_EQ(never.WaitForReply(), -2);
+    never.Close();
 
-    TOpenPort Port;
-    ASSERT_TRUE(Port.Comms.Open());
-    Port.Comms.Close();
-    EXPECT_EQ(Port.Comms.ReplyStateValue(), -1);
-    EXPECT_EQ(Port.Comms.RxBufferData(), nullptr);
-    Port.Comms.Close();
-    EXPECT_FALSE(Port.Comms.IsOpen());
-    EXPECT_FALSE(Port.Comms.SendFrame(&Byte, 1, 0));
+    TOpenPort port;
+    ASSERT_TRUE(port.Comms.Open());
+    port.Comms.Close();
+    EXPECT_EQ(port.Comms.ReplyStateValue(), -1);
+    EXPECT_EQ(port.Comms.RxBufferData(), nullptr);
+    port.Comms.Close();
+    EXPECT_FALSE(port.Comms.IsOpen());
+    EXPECT_FALSE(port.Comms.SendFrame(&byte, 1, 0));
 }
 
 TEST(SerialClose, DestroyingAnOpenComponentReleasesThePort) {
-    TPtyPair Pty;
-    TPortMapFile Map(3, Pty.SlavePath);
-    auto Comms = std::make_unique<TKestComms>();
-    Comms->CommPort = COM3;
-    Comms->PortMapFile = Map.Path();
-    ASSERT_TRUE(Comms->Open());
-    ASSERT_TRUE(Pty.Write(QByteArray(500, 'z'))); // chunks in flight when it goes
-    Comms.reset();
+    TPtyPair pty;
+    TPortMapFile map(3, pty.SlavePath);
+    auto comms = std::make_unique<TKestComms>();
+    comms->CommPort = COM3;
+    comms->PortMapFile = map.Path();
+    ASSERT_TRUE(comms->Open());
+    ASSERT_TRUE(pty.Write(QByteArray(500, 'z'))); // chunks in flight when it goes
+    comms.reset();
     QCoreApplication::processEvents(); // posted chunks for the dead object are dropped
 
-    TKestComms Next;
-    Next.CommPort = COM3;
-    Next.PortMapFile = Map.Path();
-    EXPECT_TRUE(Next.Open());
+    TKestComms next;
+    next.CommPort = COM3;
+    next.PortMapFile = map.Path();
+    EXPECT_TRUE(next.Open());
 }
 
 TEST(SerialClose, ChunksReadBeforeACloseAreDroppedAfterReopening) {
-    TOpenPort Port;
-    ASSERT_TRUE(Port.Comms.Open());
-    const uint64_t Earlier = TKestCommsTestAccess::Session(Port.Comms);
-    Port.Comms.Close();
-    ASSERT_TRUE(Port.Comms.Open());
-    TRxChunkEvent Stale(QByteArray("old"), Earlier);
-    QCoreApplication::sendEvent(&Port.Comms, &Stale);
-    EXPECT_TRUE(Port.Received.isEmpty());
-    EXPECT_EQ(Port.Comms.RxWritePosValue(), 0);
-    TRxChunkEvent Current(QByteArray("new"), TKestCommsTestAccess::Session(Port.Comms));
-    QCoreApplication::sendEvent(&Port.Comms, &Current);
-    EXPECT_EQ(Port.Received, "new");
+    TOpenPort port;
+    ASSERT_TRUE(port.Comms.Open());
+    const uint64_t earlier = TKestCommsTestAccess::Session(port.Comms);
+    port.Comms.Close();
+    ASSERT_TRUE(port.Comms.Open());
+    TRxChunkEvent stale(QByteArray("old"), earlier);
+    QCoreApplication::sendEvent(&port.Comms, &stale);
+    EXPECT_TRUE(port.Received.isEmpty());
+    EXPECT_EQ(port.Comms.RxWritePosValue(), 0);
+    TRxChunkEvent current(QByteArray("new"), TKestCommsTestAccess::Session(port.Comms));
+    QCoreApplication::sendEvent(&port.Comms, &current);
+    EXPECT_EQ(port.Received, "new");
 }
 
 TEST(SerialDevice, AWriteThatCannotDrainFailsWithinItsBound) {
-    TPtyPair Pty; // nobody reads the master, so the line fills up
-    TPosixSerialDevice Device;
-    ASSERT_EQ(Device.Open(Pty.SlavePath), TSerialDevice::TOpenResult::Opened);
-    ASSERT_TRUE(Device.Configure(TLineSettings{115200, 8, 0, 0}));
-    const std::vector<uint8_t> Lots(4 << 20, 0x55);
-    QElapsedTimer Clock;
-    Clock.start();
-    EXPECT_FALSE(Device.Write(Lots.data(), Lots.size(), 300));
-    EXPECT_LT(Clock.elapsed(), 3000);
-    EXPECT_TRUE(Device.LastError().contains("timed out")) << Device.LastError().toStdString();
+    TPtyPair pty; // nobody reads the master, so the line fills up
+    TPosixSerialDevice device;
+    ASSERT_EQ(device.Open(pty.SlavePath), TSerialDevice::TOpenResult::Opened);
+    ASSERT_TRUE(device.Configure(TLineSettings{115200, 8, 0, 0}));
+    const std::vector<uint8_t> lots(4 << 20, 0x55);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(device.Write(lots.data(), lots.size(), 300));
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_TRUE(device.LastError().contains("timed out")) << device.LastError().toStdString();
 }

@@ -23,8 +23,8 @@ public:
 
 private:
     static QStringList& Lines() {
-        static QStringList Collected;
-        return Collected;
+        static QStringList collected;
+        return collected;
     }
     QtMessageHandler Previous = nullptr;
 };

@@ -21,11 +21,11 @@ constexpr uint8_t Function = 0x06;
 
 // The write reply of a Modbus slave: item 1 normal (8 bytes), item 2 exception (5 bytes).
 void AddWriteReply(TRxCondition& Condition) {
-    const char S[2] = {static_cast<char>(Slave), 0};
-    const char F[2] = {static_cast<char>(Function), 0};
-    const char E[2] = {static_cast<char>(Function | 0x80), 0};
-    Condition.AddItem(1, S, false, 1, F, false, 0, 1, 7);
-    Condition.AddItem(1, S, false, 1, E, false, 0, 1, 4);
+    const char s[2] = {static_cast<char>(Slave), 0};
+    const char f[2] = {static_cast<char>(Function), 0};
+    const char e[2] = {static_cast<char>(Function | 0x80), 0};
+    Condition.AddItem(1, s, false, 1, f, false, 0, 1, 7);
+    Condition.AddItem(1, s, false, 1, e, false, 0, 1, 4);
 }
 
 class TransactionTest : public ::testing::Test {
@@ -44,8 +44,8 @@ protected:
         Comms.ResetRxCondition();
     }
     bool Send(uint16_t TimeOut) {
-        const uint8_t Request[] = {Slave, Function, 0, 1, 0, 2, 0xAA, 0xBB};
-        return Comms.SendFrame(Request, sizeof Request, TimeOut);
+        const uint8_t request[] = {Slave, Function, 0, 1, 0, 2, 0xAA, 0xBB};
+        return Comms.SendFrame(request, sizeof request, TimeOut);
     }
     // Answers the request with Reply as one chunk.
     void AnswerWith(const QByteArray& Reply) {
@@ -53,10 +53,10 @@ protected:
     }
     QByteArray Copy(uint16_t condnum, int32_t Before, int32_t Middle, int32_t After,
                     uint16_t MaxLen = 64) {
-        std::vector<uint8_t> Dest(MaxLen + 1u, 0xEE);
-        const uint16_t n = Comms.ReadReply(condnum, Dest.data(), MaxLen, Before, Middle, After);
-        EXPECT_EQ(Dest[n], 0);
-        return QByteArray(reinterpret_cast<const char*>(Dest.data()), n);
+        std::vector<uint8_t> dest(MaxLen + 1u, 0xEE);
+        const uint16_t n = Comms.ReadReply(condnum, dest.data(), MaxLen, Before, Middle, After);
+        EXPECT_EQ(dest[n], 0);
+        return QByteArray(reinterpret_cast<const char*>(dest.data()), n);
     }
 
     TPtyPair Pty;
@@ -85,20 +85,20 @@ TEST_F(TransactionTest, AReplyAfterAStrayByteCompletesAndIsCopiedInEachForm) {
 
 TEST_F(TransactionTest, AReplyInOneByteChunksCompletesAsInOne) {
     OpenAndAttach();
-    const QByteArray Reply = Hex("13 86 02 c3 a1");
+    const QByteArray reply = Hex("13 86 02 c3 a1");
     int Next = 0;
     int Chunks = 0;
-    Responder->OnBytes = [&](const QByteArray&) { Pty.Write(Reply.mid(Next++, 1)); };
+    Responder->OnBytes = [&](const QByteArray&) { Pty.Write(reply.mid(Next++, 1)); };
     Comms.OnReceiveData = [&](const uint8_t*, uint16_t) {
         ++Chunks;
-        if (Next < Reply.size()) {
-            Pty.Write(Reply.mid(Next++, 1));
+        if (Next < reply.size()) {
+            Pty.Write(reply.mid(Next++, 1));
         }
     };
     ASSERT_TRUE(Send(20));
     EXPECT_EQ(Comms.WaitForReply(), 2);
     EXPECT_EQ(Chunks, 5);
-    EXPECT_EQ(Copy(2, 0, -1, -1), Reply);
+    EXPECT_EQ(Copy(2, 0, -1, -1), reply);
 }
 
 // The reply timer's ticks driven by hand (no event loop runs, so the timer itself never
@@ -106,19 +106,19 @@ TEST_F(TransactionTest, AReplyInOneByteChunksCompletesAsInOne) {
 TEST_F(TransactionTest, ATimeOutOfTExpiresOnTickTPlusOne) {
     OpenAndAttach();
     EXPECT_EQ(TKestCommsTestAccess::ReplyTimer(Comms).interval(), 100);
-    for (const uint16_t T : std::initializer_list<uint16_t>{0, 1, 2, 20, 65534}) {
-        int TimeOuts = 0;
-        Comms.OnTimeOut = [&] { ++TimeOuts; };
-        ASSERT_TRUE(Send(T));
-        for (uint32_t Tick = 1; Tick <= T; ++Tick) {
+    for (const uint16_t t : std::initializer_list<uint16_t>{0, 1, 2, 20, 65534}) {
+        int timeOuts = 0;
+        Comms.OnTimeOut = [&] { ++timeOuts; };
+        ASSERT_TRUE(Send(t));
+        for (uint32_t tick = 1; tick <= t; ++tick) {
             TKestCommsTestAccess::Tick(Comms);
-            ASSERT_FALSE(TKestCommsTestAccess::TimedOut(Comms)) << T << " at tick " << Tick;
+            ASSERT_FALSE(TKestCommsTestAccess::TimedOut(Comms)) << t << " at tick " << tick;
         }
         TKestCommsTestAccess::Tick(Comms);
-        EXPECT_TRUE(TKestCommsTestAccess::TimedOut(Comms)) << T;
-        EXPECT_EQ(TimeOuts, 1) << T;
-        EXPECT_FALSE(TKestCommsTestAccess::ReplyTimer(Comms).isActive()) << T;
-        EXPECT_EQ(Comms.WaitForReply(), 0) << T;
+        EXPECT_TRUE(TKestCommsTestAccess::TimedOut(Comms)) << t;
+        EXPECT_EQ(timeOuts, 1) << t;
+        EXPECT_FALSE(TKestCommsTestAccess::ReplyTimer(Comms).isActive()) << t;
+        EXPECT_EQ(Comms.WaitForReply(), 0) << t;
         EXPECT_EQ(Comms.ReplyStateValue(), 0);
         EXPECT_EQ(Comms.WaitForReply(), 0) << "the time-out stays until the next SendFrame";
     }
@@ -126,30 +126,30 @@ TEST_F(TransactionTest, ATimeOutOfTExpiresOnTickTPlusOne) {
 
 TEST_F(TransactionTest, AllBitsSetNeverExpiresAndTheReplyStillCompletes) {
     OpenAndAttach();
-    int TimeOuts = 0;
-    Comms.OnTimeOut = [&] { ++TimeOuts; };
+    int timeOuts = 0;
+    Comms.OnTimeOut = [&] { ++timeOuts; };
     ASSERT_TRUE(Send(65535));
-    for (uint32_t Tick = 0; Tick < 70000; ++Tick) { // past a 16-bit count's wrap
+    for (uint32_t tick = 0; tick < 70000; ++tick) { // past a 16-bit count's wrap
         TKestCommsTestAccess::Tick(Comms);
     }
     EXPECT_FALSE(TKestCommsTestAccess::TimedOut(Comms));
-    EXPECT_EQ(TimeOuts, 0);
+    EXPECT_EQ(timeOuts, 0);
     ASSERT_TRUE(Pty.Write(Hex("13 06 0a 0b 0c 0d 0e 0f")));
     EXPECT_EQ(Comms.WaitForReply(), 1);
 }
 
 TEST_F(TransactionTest, AWaitingProgramUsesLittleCpu) {
     OpenAndAttach();
-    rusage Before{};
-    getrusage(RUSAGE_SELF, &Before);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
     ASSERT_TRUE(Send(19)); // two seconds
     EXPECT_EQ(Comms.WaitForReply(), 0);
-    rusage After{};
-    getrusage(RUSAGE_SELF, &After);
-    auto Ms = [](const timeval& T) { return T.tv_sec * 1000.0 + T.tv_usec / 1000.0; };
-    const double Used =
-        Ms(After.ru_utime) - Ms(Before.ru_utime) + Ms(After.ru_stime) - Ms(Before.ru_stime);
-    EXPECT_LT(Used, 300.0) << "CPU ms used over a 2 s wait";
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    auto ms = [](const timeval& T) { return T.tv_sec * 1000.0 + T.tv_usec / 1000.0; };
+    const double used =
+        ms(after.ru_utime) - ms(before.ru_utime) + ms(after.ru_stime) - ms(before.ru_stime);
+    EXPECT_LT(used, 300.0) << "CPU ms used over a 2 s wait";
 }
 
 TEST_F(TransactionTest, CloseInsideTheWaitGivesMinusTwo) {
@@ -165,31 +165,31 @@ TEST_F(TransactionTest, CloseInsideTheWaitGivesMinusTwo) {
 TEST_F(TransactionTest, CloseAndReopenInsideNestedWaitsEndsBothWithMinusTwo) {
     OpenAndAttach();
     ASSERT_TRUE(Send(65535));
-    int32_t Inner = 99;
+    int32_t inner = 99;
     QTimer::singleShot(50, &Comms, [&] {
         ASSERT_TRUE(Send(65535));
         QTimer::singleShot(50, &Comms, [&] {
             Comms.Close();
             ASSERT_TRUE(Comms.Open()); // the same port again: the waits still end
         });
-        Inner = Comms.WaitForReply();
+        inner = Comms.WaitForReply();
     });
     EXPECT_EQ(Comms.WaitForReply(), -2);
-    EXPECT_EQ(Inner, -2);
+    EXPECT_EQ(inner, -2);
     EXPECT_TRUE(Comms.IsOpen());
 }
 
 TEST_F(TransactionTest, DestroyingTheComponentInsideItsWaitEndsTheWait) {
-    auto Owned = std::make_unique<TKestComms>();
-    Owned->CommPort = COM5;
-    Owned->PortMapFile = Map.Path();
-    ASSERT_TRUE(Owned->Open());
-    const uint8_t Byte = 1;
-    ASSERT_TRUE(Owned->SendFrame(&Byte, 1, 65535));
-    QTimer::singleShot(50, [&] { Owned.reset(); });
-    TKestComms* Raw = Owned.get();
-    EXPECT_EQ(Raw->WaitForReply(), -2);
-    EXPECT_EQ(Owned, nullptr);
+    auto owned = std::make_unique<TKestComms>();
+    owned->CommPort = COM5;
+    owned->PortMapFile = Map.Path();
+    ASSERT_TRUE(owned->Open());
+    const uint8_t byte = 1;
+    ASSERT_TRUE(owned->SendFrame(&byte, 1, 65535));
+    QTimer::singleShot(50, [&] { owned.reset(); });
+    TKestComms* raw = owned.get();
+    EXPECT_EQ(raw->WaitForReply(), -2);
+    EXPECT_EQ(owned, nullptr);
 }
 
 TEST_F(TransactionTest, ApplicationShutdownEndsAWaitInsteadOfSpinning) {
@@ -204,10 +204,10 @@ TEST_F(TransactionTest, ApplicationShutdownEndsAWaitInsteadOfSpinning) {
 
 TEST_F(TransactionTest, WaitingWithNothingSentReturnsAtOnce) {
     OpenAndAttach();
-    QElapsedTimer Clock;
-    Clock.start();
+    QElapsedTimer clock;
+    clock.start();
     EXPECT_EQ(Comms.WaitForReply(), -1);
-    EXPECT_LT(Clock.elapsed(), 500);
+    EXPECT_LT(clock.elapsed(), 500);
 }
 
 TEST_F(TransactionTest, AReplyProcessedAfterTheTimeOutStillWins) {
@@ -223,27 +223,27 @@ TEST_F(TransactionTest, AReplyProcessedAfterTheTimeOutStillWins) {
 TEST_F(TransactionTest, TrailingBytesInTheSameChunkAreStoredBeforeTheResult) {
     OpenAndAttach();
     AnswerWith(Hex("13 06 0a 0b 0c 0d 0e 0f 55 66"));
-    int32_t StateInHandler = 99;
+    int32_t stateInHandler = 99;
     Comms.OnReceiveData = [&](const uint8_t*, uint16_t) {
-        StateInHandler = Comms.ReplyStateValue();
+        stateInHandler = Comms.ReplyStateValue();
     };
     ASSERT_TRUE(Send(20));
     EXPECT_EQ(Comms.WaitForReply(), 1);
-    EXPECT_EQ(StateInHandler, 1) << "OnReceiveData comes after the conditions";
+    EXPECT_EQ(stateInHandler, 1) << "OnReceiveData comes after the conditions";
     EXPECT_EQ(Copy(1, 0, -1, -1), Hex("13 06 0a 0b 0c 0d 0e 0f 55 66"));
 }
 
 TEST_F(TransactionTest, TheEventStyleReportsTwoRepliesInOneChunk) {
     OpenAndAttach();
     QList<QByteArray> Replies;
-    QList<int32_t> Numbers;
+    QList<int32_t> numbers;
     Comms.OnReceiveMsg = [&](int32_t condnum) {
-        Numbers << condnum;
+        numbers << condnum;
         Replies << Copy(condnum, 0, -1, -1);
     };
     ASSERT_TRUE(Pty.Write(Hex("13 06 01 02 03 04 05 06 13 86 02 c3 a1")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Numbers.size() == 2; }, 5000));
-    EXPECT_EQ(Numbers, (QList<int32_t>{1, 2}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return numbers.size() == 2; }, 5000));
+    EXPECT_EQ(numbers, (QList<int32_t>{1, 2}));
     EXPECT_EQ(Replies[0], Hex("13 06 01 02 03 04 05 06"));
     EXPECT_EQ(Replies[1], Hex("13 86 02 c3 a1")) << "the second starts at position 0";
     EXPECT_EQ(Comms.RxWritePosValue(), 0);
@@ -252,26 +252,26 @@ TEST_F(TransactionTest, TheEventStyleReportsTwoRepliesInOneChunk) {
 TEST_F(TransactionTest, AWaitEndsWhenTheEventStyleTakesTheReply) {
     OpenAndAttach();
     AnswerWith(Hex("13 06 0a 0b 0c 0d 0e 0f"));
-    int Messages = 0;
-    Comms.OnReceiveMsg = [&](int32_t) { ++Messages; };
+    int messages = 0;
+    Comms.OnReceiveMsg = [&](int32_t) { ++messages; };
     ASSERT_TRUE(Send(65535));
     QTimer::singleShot(3000, &Comms, [this] { Comms.Close(); }); // only if it hangs
     EXPECT_EQ(Comms.WaitForReply(), -1);
-    EXPECT_EQ(Messages, 1);
+    EXPECT_EQ(messages, 1);
     EXPECT_TRUE(Comms.IsOpen());
 }
 
 TEST_F(TransactionTest, CloseFromTheEventHandlerStopsTheChunk) {
     OpenAndAttach();
-    int Calls = 0;
+    int calls = 0;
     Comms.OnReceiveMsg = [&](int32_t) {
-        ++Calls;
+        ++calls;
         Comms.Close();
     };
     ASSERT_TRUE(Pty.Write(Hex("13 06 01 02 03 04 05 06 13 06 01 02 03 04 05 06")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Calls > 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, 5000));
     QCoreApplication::processEvents();
-    EXPECT_EQ(Calls, 1);
+    EXPECT_EQ(calls, 1);
     EXPECT_FALSE(Comms.IsOpen());
 }
 
@@ -281,10 +281,10 @@ TEST_F(TransactionTest, ANewListWithoutResetOnlyCountsUntilReset) {
     ASSERT_TRUE(Send(20));
     ASSERT_EQ(Comms.WaitForReply(), 1);
 
-    TRxCondition Second;
-    AddWriteReply(Second);
+    TRxCondition second;
+    AddWriteReply(second);
     Comms.ClearRxCondition();
-    Comms.SetRxCondition(&Second);
+    Comms.SetRxCondition(&second);
     ASSERT_TRUE(Send(1));
     EXPECT_EQ(Comms.WaitForReply(), 0) << "the matched index of the last exchange stays";
     Comms.ResetRxCondition();
@@ -307,36 +307,36 @@ TEST_F(TransactionTest, ReadReplyWithoutAValidConditionCopiesNothing) {
 }
 
 TEST(RingBuffer, AfterAClearTheLastPositionTakesEveryByteBeyondTheSize) {
-    TPtyPair Pty;
-    TPortMapFile Map(6, Pty.SlavePath);
-    TKestComms Comms;
-    Comms.CommPort = COM6;
-    Comms.PortMapFile = Map.Path();
-    Comms.RxBufferSize = 4;
-    ASSERT_TRUE(Comms.Open());
-    const uint8_t Byte = 0;
-    ASSERT_TRUE(Comms.SendFrame(&Byte, 1, 65535)); // clears the buffer
-    ASSERT_TRUE(Pty.Write(Hex("01 02 03 04 05 06")));
-    int Seen = 0;
-    Comms.OnReceiveData = [&](const uint8_t*, uint16_t Length) { Seen += Length; };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Seen == 6; }, 5000));
-    const uint8_t* Buffer = Comms.RxBufferData();
-    ASSERT_NE(Buffer, nullptr);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Buffer), 4), Hex("01 02 03 06"));
-    EXPECT_EQ(Comms.RxWritePosValue(), 3);
+    TPtyPair pty;
+    TPortMapFile map(6, pty.SlavePath);
+    TKestComms comms;
+    comms.CommPort = COM6;
+    comms.PortMapFile = map.Path();
+    comms.RxBufferSize = 4;
+    ASSERT_TRUE(comms.Open());
+    const uint8_t byte = 0;
+    ASSERT_TRUE(comms.SendFrame(&byte, 1, 65535)); // clears the buffer
+    ASSERT_TRUE(pty.Write(Hex("01 02 03 04 05 06")));
+    int seen = 0;
+    comms.OnReceiveData = [&](const uint8_t*, uint16_t Length) { seen += Length; };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen == 6; }, 5000));
+    const uint8_t* buffer = comms.RxBufferData();
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(buffer), 4), Hex("01 02 03 06"));
+    EXPECT_EQ(comms.RxWritePosValue(), 3);
 }
 
 TEST(RingBuffer, ASizeOfZeroStillHoldsOneByte) {
-    TPtyPair Pty;
-    TPortMapFile Map(6, Pty.SlavePath);
-    TKestComms Comms;
-    Comms.CommPort = COM6;
-    Comms.PortMapFile = Map.Path();
-    Comms.RxBufferSize = 0;
-    ASSERT_TRUE(Comms.Open());
-    ASSERT_TRUE(Pty.Write(Hex("01 02 03")));
-    int Seen = 0;
-    Comms.OnReceiveData = [&](const uint8_t*, uint16_t Length) { Seen += Length; };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Seen == 3; }, 5000));
-    EXPECT_EQ(Comms.RxBufferData()[0], 3);
+    TPtyPair pty;
+    TPortMapFile map(6, pty.SlavePath);
+    TKestComms comms;
+    comms.CommPort = COM6;
+    comms.PortMapFile = map.Path();
+    comms.RxBufferSize = 0;
+    ASSERT_TRUE(comms.Open());
+    ASSERT_TRUE(pty.Write(Hex("01 02 03")));
+    int seen = 0;
+    comms.OnReceiveData = [&](const uint8_t*, uint16_t Length) { seen += Length; };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen == 3; }, 5000));
+    EXPECT_EQ(comms.RxBufferData()[0], 3);
 }

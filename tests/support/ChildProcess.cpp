@@ -16,16 +16,16 @@ using TClock = std::chrono::steady_clock;
 // Appends what Fd gives until its end or the deadline; false at the deadline.
 bool ReadToEnd(int Fd, std::string& Text, TClock::time_point Deadline) {
     while (Fd >= 0) {
-        pollfd Watched{Fd, POLLIN, 0};
-        if (::poll(&Watched, 1, MsLeft(Deadline)) <= 0) {
+        pollfd watched{Fd, POLLIN, 0};
+        if (::poll(&watched, 1, MsLeft(Deadline)) <= 0) {
             return false;
         }
-        char Buffer[4096];
-        const ssize_t Got = ::read(Fd, Buffer, sizeof Buffer);
-        if (Got <= 0) {
+        char buffer[4096];
+        const ssize_t got = ::read(Fd, buffer, sizeof buffer);
+        if (got <= 0) {
             return true;
         }
-        Text.append(Buffer, static_cast<size_t>(Got));
+        Text.append(buffer, static_cast<size_t>(got));
     }
     return true;
 }
@@ -34,36 +34,36 @@ bool ReadToEnd(int Fd, std::string& Text, TClock::time_point Deadline) {
 
 TChildProcess::TChildProcess(const std::vector<std::string>& Arguments,
                              const std::string& WorkingDirectory) {
-    int Pipe[2];
-    int ErrorPipe[2];
-    if (::pipe2(Pipe, O_CLOEXEC) != 0) {
+    int pipe[2];
+    int errorPipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) {
         return;
     }
-    if (::pipe2(ErrorPipe, O_CLOEXEC) != 0) {
-        ::close(Pipe[0]);
-        ::close(Pipe[1]);
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
+        ::close(pipe[0]);
+        ::close(pipe[1]);
         return;
     }
-    std::vector<char*> Argv;
-    Argv.reserve(Arguments.size() + 1);
-    for (const std::string& Argument : Arguments) {
-        Argv.push_back(const_cast<char*>(Argument.c_str()));
+    std::vector<char*> argv;
+    argv.reserve(Arguments.size() + 1);
+    for (const std::string& argument : Arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
     }
-    Argv.push_back(nullptr);
+    argv.push_back(nullptr);
     Pid = ::fork();
     if (Pid == 0) {
-        ::dup2(Pipe[1], STDOUT_FILENO);
-        ::dup2(ErrorPipe[1], STDERR_FILENO);
+        ::dup2(pipe[1], STDOUT_FILENO);
+        ::dup2(errorPipe[1], STDERR_FILENO);
         if (!WorkingDirectory.empty() && ::chdir(WorkingDirectory.c_str()) != 0) {
             ::_exit(126);
         }
-        ::execv(Argv[0], Argv.data());
+        ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    ::close(Pipe[1]);
-    ::close(ErrorPipe[1]);
-    Output = Pipe[0];
-    Errors = ErrorPipe[0];
+    ::close(pipe[1]);
+    ::close(errorPipe[1]);
+    Output = pipe[0];
+    Errors = errorPipe[0];
     if (Pid > 0) {
         PidFd = static_cast<int>(::syscall(SYS_pidfd_open, Pid, 0));
     }
@@ -86,36 +86,36 @@ TChildProcess::~TChildProcess() {
 }
 
 std::string TChildProcess::ReadRest(int TimeoutMs) {
-    std::string Text = std::move(Pending);
+    std::string text = std::move(Pending);
     Pending.clear();
-    ReadToEnd(Output, Text, TClock::now() + std::chrono::milliseconds(TimeoutMs));
-    return Text;
+    ReadToEnd(Output, text, TClock::now() + std::chrono::milliseconds(TimeoutMs));
+    return text;
 }
 
 std::string TChildProcess::ReadErrors(int TimeoutMs) {
-    std::string Text;
-    ReadToEnd(Errors, Text, TClock::now() + std::chrono::milliseconds(TimeoutMs));
-    return Text;
+    std::string text;
+    ReadToEnd(Errors, text, TClock::now() + std::chrono::milliseconds(TimeoutMs));
+    return text;
 }
 
 std::string TChildProcess::ReadLine(int TimeoutMs) {
-    const auto Deadline = TClock::now() + std::chrono::milliseconds(TimeoutMs);
+    const auto deadline = TClock::now() + std::chrono::milliseconds(TimeoutMs);
     while (Pending.find('\n') == std::string::npos) {
-        pollfd Watched{Output, POLLIN, 0};
-        if (Output < 0 || ::poll(&Watched, 1, MsLeft(Deadline)) <= 0) {
+        pollfd watched{Output, POLLIN, 0};
+        if (Output < 0 || ::poll(&watched, 1, MsLeft(deadline)) <= 0) {
             return {};
         }
-        char Buffer[256];
-        const ssize_t Got = ::read(Output, Buffer, sizeof Buffer);
-        if (Got <= 0) {
+        char buffer[256];
+        const ssize_t got = ::read(Output, buffer, sizeof buffer);
+        if (got <= 0) {
             return {};
         }
-        Pending.append(Buffer, static_cast<size_t>(Got));
+        Pending.append(buffer, static_cast<size_t>(got));
     }
-    const size_t End = Pending.find('\n');
-    std::string Line = Pending.substr(0, End);
-    Pending.erase(0, End + 1);
-    return Line;
+    const size_t end = Pending.find('\n');
+    std::string line = Pending.substr(0, end);
+    Pending.erase(0, end + 1);
+    return line;
 }
 
 void TChildProcess::Signal(int Number) {
@@ -128,14 +128,14 @@ int TChildProcess::Wait(int TimeoutMs) {
     if (Pid <= 0 || PidFd < 0) {
         return -1;
     }
-    pollfd Watched{PidFd, POLLIN, 0};
-    if (::poll(&Watched, 1, TimeoutMs) <= 0) {
+    pollfd watched{PidFd, POLLIN, 0};
+    if (::poll(&watched, 1, TimeoutMs) <= 0) {
         return -1;
     }
-    int Status = 0;
-    if (::waitpid(Pid, &Status, 0) != Pid) {
+    int status = 0;
+    if (::waitpid(Pid, &status, 0) != Pid) {
         return -1;
     }
     Pid = -1;
-    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

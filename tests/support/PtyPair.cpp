@@ -17,11 +17,11 @@ TPtyPair::TPtyPair() {
     if (Master < 0 || ::grantpt(Master) != 0 || ::unlockpt(Master) != 0) {
         throw std::runtime_error("cannot make a pseudo-terminal");
     }
-    char Name[128] = {};
-    if (::ptsname_r(Master, Name, sizeof Name) != 0) {
+    char name[128] = {};
+    if (::ptsname_r(Master, name, sizeof name) != 0) {
         throw std::runtime_error("cannot name the pseudo-terminal");
     }
-    SlavePath = QString::fromLocal8Bit(Name);
+    SlavePath = QString::fromLocal8Bit(name);
 }
 
 TPtyPair::~TPtyPair() {
@@ -29,37 +29,37 @@ TPtyPair::~TPtyPair() {
 }
 
 bool TPtyPair::Write(const QByteArray& Bytes, int TimeOutMs) {
-    QElapsedTimer Clock;
-    Clock.start();
-    qsizetype Done = 0;
-    while (Done < Bytes.size()) {
-        const ssize_t Count = ::write(Master, Bytes.constData() + Done, Bytes.size() - Done);
-        if (Count > 0) {
-            Done += Count;
+    QElapsedTimer clock;
+    clock.start();
+    qsizetype done = 0;
+    while (done < Bytes.size()) {
+        const ssize_t count = ::write(Master, Bytes.constData() + done, Bytes.size() - done);
+        if (count > 0) {
+            done += count;
             continue;
         }
-        if (Count < 0 && errno != EAGAIN && errno != EINTR) {
+        if (count < 0 && errno != EAGAIN && errno != EINTR) {
             return false;
         }
-        const qint64 Left = TimeOutMs - Clock.elapsed();
-        if (Left <= 0) {
+        const qint64 left = TimeOutMs - clock.elapsed();
+        if (left <= 0) {
             return false;
         }
-        pollfd Wait{Master, POLLOUT, 0};
-        ::poll(&Wait, 1, static_cast<int>(Left));
+        pollfd wait{Master, POLLOUT, 0};
+        ::poll(&wait, 1, static_cast<int>(left));
     }
     return true;
 }
 
 QByteArray TPtyPair::ReadAvailable() {
-    QByteArray All;
-    char Buffer[4096];
+    QByteArray all;
+    char buffer[4096];
     for (;;) {
-        const ssize_t Count = ::read(Master, Buffer, sizeof Buffer);
-        if (Count <= 0) {
-            return All;
+        const ssize_t count = ::read(Master, buffer, sizeof buffer);
+        if (count <= 0) {
+            return all;
         }
-        All.append(Buffer, Count);
+        all.append(buffer, count);
     }
 }
 
@@ -71,11 +71,11 @@ void TPtyPair::HangUp() {
 }
 
 TPortMapFile::TPortMapFile(unsigned Port, const QString& DevicePath) {
-    QFile Ini(Path());
-    if (!Ini.open(QIODevice::WriteOnly)) {
+    QFile ini(Path());
+    if (!ini.open(QIODevice::WriteOnly)) {
         throw std::runtime_error("cannot write the port map");
     }
-    Ini.write(QStringLiteral("[Options]\nComms_Port=%1\n\n[Ports]\nCOM%1=%2\n")
+    ini.write(QStringLiteral("[Options]\nComms_Port=%1\n\n[Ports]\nCOM%1=%2\n")
                   .arg(Port)
                   .arg(DevicePath)
                   .toUtf8());
@@ -93,19 +93,19 @@ TPtyResponder::TPtyResponder(TPtyPair& Pair) : Pty(Pair) {
 TPtyResponder::~TPtyResponder() = default;
 
 void TPtyResponder::ReadMaster() {
-    char Buffer[4096];
-    const ssize_t Count = ::read(Pty.Master, Buffer, sizeof Buffer);
-    if (Count <= 0) {
+    char buffer[4096];
+    const ssize_t count = ::read(Pty.Master, buffer, sizeof buffer);
+    if (count <= 0) {
         // The slave is closed (EIO): stop listening until the test makes a new responder.
-        if (Count == 0 || (errno != EAGAIN && errno != EINTR)) {
+        if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
             Notifier->setEnabled(false);
         }
         return;
     }
-    const QByteArray Bytes(Buffer, Count);
-    Received += Bytes;
+    const QByteArray bytes(buffer, count);
+    Received += bytes;
     if (OnBytes) {
-        OnBytes(Bytes);
+        OnBytes(bytes);
     }
 }
 

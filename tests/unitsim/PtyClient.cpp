@@ -21,29 +21,29 @@ using TClock = std::chrono::steady_clock;
 } // namespace
 
 TBytes FromHex(const std::string& Text) {
-    TBytes Bytes;
-    std::istringstream Words(Text);
-    std::string Word;
-    while (Words >> Word) {
-        Bytes.push_back(static_cast<uint8_t>(std::stoul(Word, nullptr, 16)));
+    TBytes bytes;
+    std::istringstream words(Text);
+    std::string word;
+    while (words >> word) {
+        bytes.push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
     }
-    return Bytes;
+    return bytes;
 }
 
 std::string ToHex(const TBytes& Bytes) {
-    std::string Text;
-    for (uint8_t Byte : Bytes) {
-        char Pair[4];
-        std::snprintf(Pair, sizeof Pair, Text.empty() ? "%02X" : " %02X", Byte);
-        Text += Pair;
+    std::string text;
+    for (uint8_t byte : Bytes) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, text.empty() ? "%02X" : " %02X", byte);
+        text += pair;
     }
-    return Text;
+    return text;
 }
 
 TBytes WithCrc(TBytes Bytes) {
-    const uint16_t Crc = ModbusCrc(Bytes.data(), 0, static_cast<uint16_t>(Bytes.size() - 1));
-    Bytes.push_back(static_cast<uint8_t>(Crc >> 8));
-    Bytes.push_back(static_cast<uint8_t>(Crc & 0xFF));
+    const uint16_t crc = ModbusCrc(Bytes.data(), 0, static_cast<uint16_t>(Bytes.size() - 1));
+    Bytes.push_back(static_cast<uint8_t>(crc >> 8));
+    Bytes.push_back(static_cast<uint8_t>(crc & 0xFF));
     return Bytes;
 }
 
@@ -72,19 +72,19 @@ void TPtyClient::Close() {
 }
 
 bool TPtyClient::Write(const TBytes& Bytes) {
-    const auto Deadline = TClock::now() + std::chrono::seconds(2);
-    size_t Done = 0;
-    while (Done < Bytes.size()) {
-        const ssize_t Written = ::write(Fd, Bytes.data() + Done, Bytes.size() - Done);
-        if (Written > 0) {
-            Done += static_cast<size_t>(Written);
+    const auto deadline = TClock::now() + std::chrono::seconds(2);
+    size_t done = 0;
+    while (done < Bytes.size()) {
+        const ssize_t written = ::write(Fd, Bytes.data() + done, Bytes.size() - done);
+        if (written > 0) {
+            done += static_cast<size_t>(written);
             continue;
         }
-        if (Written < 0 && errno != EAGAIN && errno != EINTR) {
+        if (written < 0 && errno != EAGAIN && errno != EINTR) {
             return false;
         }
-        pollfd Watched{Fd, POLLOUT, 0};
-        if (::poll(&Watched, 1, MsLeft(Deadline)) <= 0) {
+        pollfd watched{Fd, POLLOUT, 0};
+        if (::poll(&watched, 1, MsLeft(deadline)) <= 0) {
             return false;
         }
     }
@@ -92,50 +92,50 @@ bool TPtyClient::Write(const TBytes& Bytes) {
 }
 
 TBytes TPtyClient::ReadCount(size_t Count, int TimeoutMs) {
-    TBytes Received;
-    const auto Deadline = TClock::now() + std::chrono::milliseconds(TimeoutMs);
-    while (Received.size() < Count) {
-        pollfd Watched{Fd, POLLIN, 0};
-        if (::poll(&Watched, 1, MsLeft(Deadline)) <= 0 || (Watched.revents & POLLIN) == 0) {
+    TBytes received;
+    const auto deadline = TClock::now() + std::chrono::milliseconds(TimeoutMs);
+    while (received.size() < Count) {
+        pollfd watched{Fd, POLLIN, 0};
+        if (::poll(&watched, 1, MsLeft(deadline)) <= 0 || (watched.revents & POLLIN) == 0) {
             break;
         }
-        uint8_t Buffer[512];
-        const ssize_t Got = ::read(Fd, Buffer, std::min(sizeof Buffer, Count - Received.size()));
-        if (Got <= 0) {
+        uint8_t buffer[512];
+        const ssize_t got = ::read(Fd, buffer, std::min(sizeof buffer, Count - received.size()));
+        if (got <= 0) {
             break;
         }
-        Received.insert(Received.end(), Buffer, Buffer + Got);
+        received.insert(received.end(), buffer, buffer + got);
     }
-    return Received;
+    return received;
 }
 
 TBytes TPtyClient::ReadUntilQuiet(int QuietMs, int TimeoutMs) {
-    TBytes Received;
-    const auto Deadline = TClock::now() + std::chrono::milliseconds(TimeoutMs);
-    while (MsLeft(Deadline) > 0) {
-        pollfd Watched{Fd, POLLIN, 0};
-        if (::poll(&Watched, 1, std::min(QuietMs, MsLeft(Deadline))) <= 0 ||
-            (Watched.revents & POLLIN) == 0) {
+    TBytes received;
+    const auto deadline = TClock::now() + std::chrono::milliseconds(TimeoutMs);
+    while (MsLeft(deadline) > 0) {
+        pollfd watched{Fd, POLLIN, 0};
+        if (::poll(&watched, 1, std::min(QuietMs, MsLeft(deadline))) <= 0 ||
+            (watched.revents & POLLIN) == 0) {
             break;
         }
-        uint8_t Buffer[512];
-        const ssize_t Got = ::read(Fd, Buffer, sizeof Buffer);
-        if (Got <= 0) {
+        uint8_t buffer[512];
+        const ssize_t got = ::read(Fd, buffer, sizeof buffer);
+        if (got <= 0) {
             break;
         }
-        Received.insert(Received.end(), Buffer, Buffer + Got);
+        received.insert(received.end(), buffer, buffer + got);
     }
-    return Received;
+    return received;
 }
 
 TBytes TPtyClient::ReadReply(int QuietMs, int FirstByteMs) {
-    TBytes Received = ReadCount(1, FirstByteMs);
-    if (Received.empty()) {
-        return Received;
+    TBytes received = ReadCount(1, FirstByteMs);
+    if (received.empty()) {
+        return received;
     }
-    const TBytes Rest = ReadUntilQuiet(QuietMs);
-    Received.insert(Received.end(), Rest.begin(), Rest.end());
-    return Received;
+    const TBytes rest = ReadUntilQuiet(QuietMs);
+    received.insert(received.end(), rest.begin(), rest.end());
+    return received;
 }
 
 TBytes TPtyClient::Ask(const TBytes& Request, size_t Count, int TimeoutMs) {
@@ -144,19 +144,19 @@ TBytes TPtyClient::Ask(const TBytes& Request, size_t Count, int TimeoutMs) {
 }
 
 bool TPtyClient::HangsUp(int TimeoutMs) {
-    const auto Deadline = TClock::now() + std::chrono::milliseconds(TimeoutMs);
+    const auto deadline = TClock::now() + std::chrono::milliseconds(TimeoutMs);
     while (true) {
-        pollfd Watched{Fd, POLLIN, 0};
-        const int Ready = ::poll(&Watched, 1, MsLeft(Deadline));
-        if (Ready <= 0) {
+        pollfd watched{Fd, POLLIN, 0};
+        const int ready = ::poll(&watched, 1, MsLeft(deadline));
+        if (ready <= 0) {
             return false;
         }
-        if ((Watched.revents & (POLLHUP | POLLERR)) != 0) {
+        if ((watched.revents & (POLLHUP | POLLERR)) != 0) {
             return true;
         }
-        uint8_t Buffer[256];
-        const ssize_t Got = ::read(Fd, Buffer, sizeof Buffer);
-        if (Got == 0 || (Got < 0 && errno == EIO)) {
+        uint8_t buffer[256];
+        const ssize_t got = ::read(Fd, buffer, sizeof buffer);
+        if (got == 0 || (got < 0 && errno == EIO)) {
             return true;
         }
     }
@@ -164,8 +164,8 @@ bool TPtyClient::HangsUp(int TimeoutMs) {
 
 TRunningUnit::TRunningUnit(const TUnitSimConfig& Config) : Unit(Config) {
     EXPECT_TRUE(Unit.Start()) << Unit.LastError();
-    const bool Boot = Unit.Mode() == TUnitMode::Boot;
-    EXPECT_TRUE(Line.Open(Unit.PortPath(), Boot ? BootRateOf(Config.ModelNumber)
+    const bool boot = Unit.Mode() == TUnitMode::Boot;
+    EXPECT_TRUE(Line.Open(Unit.PortPath(), boot ? BootRateOf(Config.ModelNumber)
                                                 : ModbusRateOf(Config.ModelNumber)));
 }
 

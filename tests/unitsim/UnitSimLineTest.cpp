@@ -29,132 +29,132 @@ namespace {
 const TBytes IdentityRead = FromHex("13 03 00 14 00 02 87 7D");
 
 bool Exists(const std::string& Path) {
-    struct stat Info {};
-    return ::lstat(Path.c_str(), &Info) == 0;
+    struct stat info {};
+    return ::lstat(Path.c_str(), &info) == 0;
 }
 
 } // namespace
 
 TEST(UnitSimLine, ClosingAndReopeningTheSlaveNeverEndsTheUnit) {
-    TRunningUnit Unit;
-    for (int Round = 0; Round < 5; ++Round) {
-        Unit.Line.Close();
-        ASSERT_TRUE(Unit.Line.Open(Unit.Unit.SlavePath(), Round % 2 ? 115200 : 9600));
-        ASSERT_TRUE(Unit.Line.SetRate(9600));
-        EXPECT_EQ(Unit.Line.Ask(IdentityRead, 9).size(), 9u) << "round " << Round;
+    TRunningUnit unit;
+    for (int round = 0; round < 5; ++round) {
+        unit.Line.Close();
+        ASSERT_TRUE(unit.Line.Open(unit.Unit.SlavePath(), round % 2 ? 115200 : 9600));
+        ASSERT_TRUE(unit.Line.SetRate(9600));
+        EXPECT_EQ(unit.Line.Ask(IdentityRead, 9).size(), 9u) << "round " << round;
     }
-    EXPECT_EQ(Unit.Unit.Report().HangUps, 0u);
+    EXPECT_EQ(unit.Unit.Report().HangUps, 0u);
 }
 
 TEST(UnitSimLine, PlainTermiosSetsBothRatesAsOnAFreshPort) {
-    TUnitSim Unit;
-    ASSERT_TRUE(Unit.Start());
-    const int Fd = ::open(Unit.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(Fd, 0);
-    termios Mode{};
-    ASSERT_EQ(::tcgetattr(Fd, &Mode), 0);
-    ::cfmakeraw(&Mode);
-    ::cfsetospeed(&Mode, B115200);
-    ::cfsetispeed(&Mode, B115200);
-    ASSERT_EQ(::tcsetattr(Fd, TCSANOW, &Mode), 0);
-    uint32_t Output = 0;
-    uint32_t Input = 0;
-    EXPECT_TRUE(ReadLineRates(Fd, Output, Input));
-    EXPECT_EQ(Output, 115200u);
-    EXPECT_EQ(Input, 115200u) << "no input rate of its own left over from the unit's set-up";
-    ::close(Fd);
+    TUnitSim unit;
+    ASSERT_TRUE(unit.Start());
+    const int fd = ::open(unit.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    termios mode{};
+    ASSERT_EQ(::tcgetattr(fd, &mode), 0);
+    ::cfmakeraw(&mode);
+    ::cfsetospeed(&mode, B115200);
+    ::cfsetispeed(&mode, B115200);
+    ASSERT_EQ(::tcsetattr(fd, TCSANOW, &mode), 0);
+    uint32_t output = 0;
+    uint32_t input = 0;
+    EXPECT_TRUE(ReadLineRates(fd, output, input));
+    EXPECT_EQ(output, 115200u);
+    EXPECT_EQ(input, 115200u) << "no input rate of its own left over from the unit's set-up";
+    ::close(fd);
 }
 
 TEST(UnitSimLine, UnplugDropsTheLineAndReplugBringsItBackAtTheLink) {
-    QTemporaryDir Dir;
-    TUnitSimConfig Config;
-    Config.LinkPath = Dir.filePath("ttyUNIT").toStdString();
-    TRunningUnit Unit(Config);
-    EXPECT_EQ(Unit.Unit.PortPath(), Config.LinkPath);
-    ASSERT_TRUE(Unit.Unit.Unplug());
-    EXPECT_TRUE(Unit.Line.HangsUp(1000));
-    EXPECT_FALSE(Exists(Config.LinkPath));
-    EXPECT_EQ(Unit.Unit.SlavePath(), "");
-    EXPECT_FALSE(Unit.Unit.Unplug()) << "already unplugged";
-    ASSERT_TRUE(Unit.Unit.Replug());
-    ASSERT_TRUE(Exists(Config.LinkPath));
-    TPtyClient Again(Config.LinkPath, 9600);
-    EXPECT_EQ(Again.Ask(IdentityRead, 9).size(), 9u);
+    QTemporaryDir dir;
+    TUnitSimConfig config;
+    config.LinkPath = dir.filePath("ttyUNIT").toStdString();
+    TRunningUnit unit(config);
+    EXPECT_EQ(unit.Unit.PortPath(), config.LinkPath);
+    ASSERT_TRUE(unit.Unit.Unplug());
+    EXPECT_TRUE(unit.Line.HangsUp(1000));
+    EXPECT_FALSE(Exists(config.LinkPath));
+    EXPECT_EQ(unit.Unit.SlavePath(), "");
+    EXPECT_FALSE(unit.Unit.Unplug()) << "already unplugged";
+    ASSERT_TRUE(unit.Unit.Replug());
+    ASSERT_TRUE(Exists(config.LinkPath));
+    TPtyClient again(config.LinkPath, 9600);
+    EXPECT_EQ(again.Ask(IdentityRead, 9).size(), 9u);
 }
 
 TEST(UnitSimLine, RefusesALinkPathThatIsNotASymlink) {
-    QTemporaryDir Dir;
-    const std::string Path = Dir.filePath("occupied").toStdString();
-    std::ofstream(Path) << "keep me";
-    TUnitSimConfig Config;
-    Config.LinkPath = Path;
-    TUnitSim Unit(Config);
-    EXPECT_FALSE(Unit.Start());
-    EXPECT_NE(Unit.LastError().find("not a symlink"), std::string::npos);
-    std::ifstream Kept(Path);
-    std::string Text;
-    std::getline(Kept, Text);
-    EXPECT_EQ(Text, "keep me");
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("occupied").toStdString();
+    std::ofstream(path) << "keep me";
+    TUnitSimConfig config;
+    config.LinkPath = path;
+    TUnitSim unit(config);
+    EXPECT_FALSE(unit.Start());
+    EXPECT_NE(unit.LastError().find("not a symlink"), std::string::npos);
+    std::ifstream kept(path);
+    std::string text;
+    std::getline(kept, text);
+    EXPECT_EQ(text, "keep me");
 }
 
 TEST(UnitSimLine, PortMapPointsTheComNumberAtTheUnitAndKeepsOtherKeys) {
-    QTemporaryDir Dir;
-    const QString Path = Dir.filePath("Bootload.Ini");
-    ASSERT_TRUE(WriteIniValue(Path, u"Ports", u"COM2", "/dev/ttyUSB0"));
-    TUnitSim Unit;
-    ASSERT_TRUE(Unit.Start());
-    ASSERT_TRUE(Unit.WritePortMap(Dir.path().toStdString(), 3));
-    const QByteArray Ini = TIniFile::Read(Path).Bytes;
-    EXPECT_EQ(IniValue(Ini, u"Ports", u"COM3"), QString::fromStdString(Unit.SlavePath()));
-    EXPECT_EQ(IniValue(Ini, u"Options", u"Comms_Port"), "3");
-    EXPECT_EQ(IniValue(Ini, u"Ports", u"COM2"), "/dev/ttyUSB0");
-    EXPECT_FALSE(Unit.WritePortMap(Dir.path().toStdString(), 0));
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Bootload.Ini");
+    ASSERT_TRUE(WriteIniValue(path, u"Ports", u"COM2", "/dev/ttyUSB0"));
+    TUnitSim unit;
+    ASSERT_TRUE(unit.Start());
+    ASSERT_TRUE(unit.WritePortMap(dir.path().toStdString(), 3));
+    const QByteArray ini = TIniFile::Read(path).Bytes;
+    EXPECT_EQ(IniValue(ini, u"Ports", u"COM3"), QString::fromStdString(unit.SlavePath()));
+    EXPECT_EQ(IniValue(ini, u"Options", u"Comms_Port"), "3");
+    EXPECT_EQ(IniValue(ini, u"Ports", u"COM2"), "/dev/ttyUSB0");
+    EXPECT_FALSE(unit.WritePortMap(dir.path().toStdString(), 0));
 }
 
 TEST(UnitSimLine, StopIsQuickAndTheReportOutlivesIt) {
-    TRunningUnit Unit;
-    Unit.Line.Ask(IdentityRead, 9);
-    const auto Start = std::chrono::steady_clock::now();
-    Unit.Unit.Stop();
-    Unit.Unit.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(1));
-    EXPECT_EQ(Unit.Unit.Report().Frames.size(), 2u);
-    EXPECT_FALSE(Unit.Unit.Unplug());
+    TRunningUnit unit;
+    unit.Line.Ask(IdentityRead, 9);
+    const auto start = std::chrono::steady_clock::now();
+    unit.Unit.Stop();
+    unit.Unit.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(unit.Unit.Report().Frames.size(), 2u);
+    EXPECT_FALSE(unit.Unit.Unplug());
 }
 
 TEST(UnitSimLine, JsonReportCarriesStateDigestsAndFrames) {
-    TRunningUnit Unit;
-    Unit.Line.Ask(IdentityRead, 9);
-    Unit.Line.SetRate(19200);
-    Unit.Line.Write(IdentityRead);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Unit.Unit.Report().Frames.size() == 3; }, 2000));
-    const QJsonObject Root =
-        QJsonDocument::fromJson(QByteArray::fromStdString(Unit.Unit.ReportJson({{0x0800, 0x080F}})))
+    TRunningUnit unit;
+    unit.Line.Ask(IdentityRead, 9);
+    unit.Line.SetRate(19200);
+    unit.Line.Write(IdentityRead);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return unit.Unit.Report().Frames.size() == 3; }, 2000));
+    const QJsonObject root =
+        QJsonDocument::fromJson(QByteArray::fromStdString(unit.Unit.ReportJson({{0x0800, 0x080F}})))
             .object();
-    EXPECT_EQ(Root["Mode"].toString(), "running");
-    EXPECT_EQ(Root["FirmwareVersion"].toInt(), 140);
-    EXPECT_EQ(Root["Registers"]["19"]["20"].toInt(), 5516);
-    EXPECT_TRUE(Root["CommittedSettings"].isNull());
-    EXPECT_EQ(Root["Flash"]["Sha256"].toString().size(), 64);
-    const QJsonObject Range = Root["Flash"]["Ranges"][0].toObject();
-    EXPECT_EQ(Range["First"].toString(), "0x0800");
-    EXPECT_EQ(Range["Hex"].toString().size(), 16 * 3 - 1);
-    const QJsonArray Frames = Root["Frames"].toArray();
-    ASSERT_EQ(Frames.size(), 3);
-    EXPECT_EQ(Frames[0]["Direction"].toString(), "in");
-    EXPECT_EQ(Frames[0]["Hex"].toString(), "13 03 00 14 00 02 87 7D");
-    EXPECT_EQ(Frames[1]["Direction"].toString(), "out");
-    EXPECT_EQ(Frames[2]["Rate"].toInt(), 19200);
-    EXPECT_TRUE(Frames[2]["Verdict"].toString().contains("wrong rate"));
-    EXPECT_GE(Frames[2]["TimeMs"].toDouble(), Frames[0]["TimeMs"].toDouble());
+    EXPECT_EQ(root["Mode"].toString(), "running");
+    EXPECT_EQ(root["FirmwareVersion"].toInt(), 140);
+    EXPECT_EQ(root["Registers"]["19"]["20"].toInt(), 5516);
+    EXPECT_TRUE(root["CommittedSettings"].isNull());
+    EXPECT_EQ(root["Flash"]["Sha256"].toString().size(), 64);
+    const QJsonObject range = root["Flash"]["Ranges"][0].toObject();
+    EXPECT_EQ(range["First"].toString(), "0x0800");
+    EXPECT_EQ(range["Hex"].toString().size(), 16 * 3 - 1);
+    const QJsonArray frames = root["Frames"].toArray();
+    ASSERT_EQ(frames.size(), 3);
+    EXPECT_EQ(frames[0]["Direction"].toString(), "in");
+    EXPECT_EQ(frames[0]["Hex"].toString(), "13 03 00 14 00 02 87 7D");
+    EXPECT_EQ(frames[1]["Direction"].toString(), "out");
+    EXPECT_EQ(frames[2]["Rate"].toInt(), 19200);
+    EXPECT_TRUE(frames[2]["Verdict"].toString().contains("wrong rate"));
+    EXPECT_GE(frames[2]["TimeMs"].toDouble(), frames[0]["TimeMs"].toDouble());
 }
 
 TEST(UnitSimOptions, EveryOptionParsesAndIsInTheHelp) {
-    QTemporaryDir Dir;
-    const std::string Image = Dir.filePath("image.bin").toStdString();
-    std::ofstream(Image, std::ios::binary) << std::string(0x10000, '\x42');
-    const std::vector<std::string> Line = {"--flash",
-                                           Image,
+    QTemporaryDir dir;
+    const std::string image = dir.filePath("image.bin").toStdString();
+    std::ofstream(image, std::ios::binary) << std::string(0x10000, '\x42');
+    const std::vector<std::string> line = {"--flash",
+                                           image,
                                            "--model",
                                            "5466",
                                            "--boot-model",
@@ -219,44 +219,44 @@ TEST(UnitSimOptions, EveryOptionParsesAndIsInTheHelp) {
                                            "-",
                                            "--digest",
                                            "0x0800-0xBFFF"};
-    TSimOptions Options;
-    std::string Error;
-    ASSERT_TRUE(ParseSimOptions(Line, Options, Error)) << Error;
-    const TUnitSimConfig& C = Options.Config;
-    EXPECT_EQ(C.ModelNumber, 5466);
-    EXPECT_EQ(*C.BootRmNumber, 0x1234);
-    EXPECT_EQ(C.Settings.at({19, 24}), 3);
-    EXPECT_EQ(C.WriteFaults[0].Kind, TFailKind::BadChecksum);
-    EXPECT_EQ(C.BadCheck[0].Kind, TReplyPick::TKind::Modbus);
-    EXPECT_EQ(C.BadCheck[1].Kind, TReplyPick::TKind::Boot);
-    EXPECT_EQ(C.BadCheck[1].Index, 0u);
-    EXPECT_EQ(C.Drops[0].Offset, 3);
-    EXPECT_EQ(C.Chunks[0].Pick.Index, 4u);
-    EXPECT_EQ(C.WrongRate[0].Rate, 19200u);
-    EXPECT_EQ(*C.HangUp->BackAfterMs, 500u);
-    EXPECT_EQ(Options.Digests[0].Last, 0xBFFFu);
-    EXPECT_EQ(Options.ComNumber, 4);
-    ASSERT_EQ(C.InitialFlash.size(), 0x10000u);
-    EXPECT_EQ(C.InitialFlash[0x8000], 0x42);
+    TSimOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseSimOptions(line, options, error)) << error;
+    const TUnitSimConfig& c = options.Config;
+    EXPECT_EQ(c.ModelNumber, 5466);
+    EXPECT_EQ(*c.BootRmNumber, 0x1234);
+    EXPECT_EQ(c.Settings.at({19, 24}), 3);
+    EXPECT_EQ(c.WriteFaults[0].Kind, TFailKind::BadChecksum);
+    EXPECT_EQ(c.BadCheck[0].Kind, TReplyPick::TKind::Modbus);
+    EXPECT_EQ(c.BadCheck[1].Kind, TReplyPick::TKind::Boot);
+    EXPECT_EQ(c.BadCheck[1].Index, 0u);
+    EXPECT_EQ(c.Drops[0].Offset, 3);
+    EXPECT_EQ(c.Chunks[0].Pick.Index, 4u);
+    EXPECT_EQ(c.WrongRate[0].Rate, 19200u);
+    EXPECT_EQ(*c.HangUp->BackAfterMs, 500u);
+    EXPECT_EQ(options.Digests[0].Last, 0xBFFFu);
+    EXPECT_EQ(options.ComNumber, 4);
+    ASSERT_EQ(c.InitialFlash.size(), 0x10000u);
+    EXPECT_EQ(c.InitialFlash[0x8000], 0x42);
 
-    const std::string Help = SimHelpText();
-    for (const std::string& Word : Line) {
-        if (Word.rfind("--", 0) == 0) {
-            EXPECT_NE(Help.find(Word + " "), std::string::npos) << Word;
+    const std::string help = SimHelpText();
+    for (const std::string& word : line) {
+        if (word.rfind("--", 0) == 0) {
+            EXPECT_NE(help.find(word + " "), std::string::npos) << word;
         }
     }
     // And the help names no option the parser does not take.
-    const std::regex Named("--[a-z-]+");
-    std::set<std::string> InLine(Line.begin(), Line.end());
-    InLine.insert("--help");
-    for (auto It = std::sregex_iterator(Help.begin(), Help.end(), Named);
-         It != std::sregex_iterator(); ++It) {
-        EXPECT_TRUE(InLine.count(It->str())) << It->str();
+    const std::regex named("--[a-z-]+");
+    std::set<std::string> inLine(line.begin(), line.end());
+    inLine.insert("--help");
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), named);
+         it != std::sregex_iterator(); ++it) {
+        EXPECT_TRUE(inLine.count(it->str())) << it->str();
     }
 }
 
 TEST(UnitSimOptions, BadValuesAreRefused) {
-    for (const std::vector<std::string>& Line :
+    for (const std::vector<std::string>& line :
          std::vector<std::vector<std::string>>{{"--model"},
                                                {"--model", "70000"},
                                                {"--fail-erase", "0"},
@@ -268,45 +268,45 @@ TEST(UnitSimOptions, BadValuesAreRefused) {
                                                {"--frobnicate"},
                                                {"--late", "x:5"},
                                                {"--flash", "/nonexistent"}}) {
-        TSimOptions Options;
-        std::string Error;
-        EXPECT_FALSE(ParseSimOptions(Line, Options, Error)) << Line[0];
-        EXPECT_FALSE(Error.empty());
+        TSimOptions options;
+        std::string error;
+        EXPECT_FALSE(ParseSimOptions(line, options, error)) << line[0];
+        EXPECT_FALSE(error.empty());
     }
 }
 
 TEST(UnitSimProgram, RunsOnAPtyWritesTheIniAndReportsOnSignals) {
-    QTemporaryDir Dir;
-    const QString Report = Dir.filePath("report.json");
-    const QString Link = Dir.filePath("ttyUNIT");
-    TChildProcess Program({UNITSIM_PROGRAM, "--link", Link.toStdString(), "--ini-dir",
-                           Dir.path().toStdString(), "--com", "1", "--report", Report.toStdString(),
+    QTemporaryDir dir;
+    const QString report = dir.filePath("report.json");
+    const QString link = dir.filePath("ttyUNIT");
+    TChildProcess program({UNITSIM_PROGRAM, "--link", link.toStdString(), "--ini-dir",
+                           dir.path().toStdString(), "--com", "1", "--report", report.toStdString(),
                            "--digest", "0x0800-0x0BFF"});
-    const std::string Slave = Program.ReadLine(5000);
-    EXPECT_EQ(Slave.rfind("/dev/pts/", 0), 0u) << Slave;
-    const QByteArray Ini = TIniFile::Read(Dir.filePath("Bootload.Ini")).Bytes;
-    EXPECT_EQ(IniValue(Ini, u"Ports", u"COM1"), Link);
-    EXPECT_EQ(IniValue(Ini, u"Options", u"Comms_Port"), "1");
+    const std::string slave = program.ReadLine(5000);
+    EXPECT_EQ(slave.rfind("/dev/pts/", 0), 0u) << slave;
+    const QByteArray ini = TIniFile::Read(dir.filePath("Bootload.Ini")).Bytes;
+    EXPECT_EQ(IniValue(ini, u"Ports", u"COM1"), link);
+    EXPECT_EQ(IniValue(ini, u"Options", u"Comms_Port"), "1");
 
-    TPtyClient Line(Link.toStdString(), 9600);
-    EXPECT_EQ(Line.Ask(IdentityRead, 9).size(), 9u);
-    Program.Signal(SIGUSR1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(Report); }, 5000));
-    Line.Close();
-    Program.Signal(SIGTERM);
-    EXPECT_EQ(Program.Wait(5000), 0);
-    QFile File(Report);
-    ASSERT_TRUE(File.open(QIODevice::ReadOnly));
-    const QJsonObject Root = QJsonDocument::fromJson(File.readAll()).object();
-    EXPECT_EQ(Root["Frames"].toArray().size(), 2);
-    EXPECT_EQ(Root["Flash"]["Ranges"][0]["Last"].toString(), "0x0BFF");
-    EXPECT_FALSE(QFile::exists(Link)) << "the link goes with the unit";
+    TPtyClient line(link.toStdString(), 9600);
+    EXPECT_EQ(line.Ask(IdentityRead, 9).size(), 9u);
+    program.Signal(SIGUSR1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(report); }, 5000));
+    line.Close();
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(5000), 0);
+    QFile file(report);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+    EXPECT_EQ(root["Frames"].toArray().size(), 2);
+    EXPECT_EQ(root["Flash"]["Ranges"][0]["Last"].toString(), "0x0BFF");
+    EXPECT_FALSE(QFile::exists(link)) << "the link goes with the unit";
 }
 
 TEST(UnitSimProgram, RefusesBadOptionsWithoutStarting) {
-    TChildProcess Program({UNITSIM_PROGRAM, "--fail-erase", "0"});
-    EXPECT_EQ(Program.Wait(5000), 2);
-    TChildProcess Help({UNITSIM_PROGRAM, "--help"});
-    EXPECT_EQ(Help.ReadLine(5000), "Usage: unitsim [options]");
-    EXPECT_EQ(Help.Wait(5000), 0);
+    TChildProcess program({UNITSIM_PROGRAM, "--fail-erase", "0"});
+    EXPECT_EQ(program.Wait(5000), 2);
+    TChildProcess help({UNITSIM_PROGRAM, "--help"});
+    EXPECT_EQ(help.ReadLine(5000), "Usage: unitsim [options]");
+    EXPECT_EQ(help.Wait(5000), 0);
 }

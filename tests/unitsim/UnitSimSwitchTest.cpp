@@ -33,10 +33,10 @@ TBytes ModelRequest() {
 
 // Model number reply: 10 02 00 02 hi lo checksum 10 03 (no DLE among these models).
 std::string ModelReply(uint16_t Model) {
-    const uint8_t Hi = static_cast<uint8_t>(Model >> 8);
-    const uint8_t Lo = static_cast<uint8_t>(Model);
+    const uint8_t hi = static_cast<uint8_t>(Model >> 8);
+    const uint8_t lo = static_cast<uint8_t>(Model);
     return ToHex(
-        {0x10, 0x02, 0x00, 0x02, Hi, Lo, static_cast<uint8_t>(0x100 - 2 - Hi - Lo), 0x10, 0x03});
+        {0x10, 0x02, 0x00, 0x02, hi, lo, static_cast<uint8_t>(0x100 - 2 - hi - lo), 0x10, 0x03});
 }
 
 class UnitSimSwitch : public testing::TestWithParam<TMethodCase> {};
@@ -44,24 +44,24 @@ class UnitSimSwitch : public testing::TestWithParam<TMethodCase> {};
 } // namespace
 
 TEST_P(UnitSimSwitch, KeyByTheModelsMethodSwitchesAfterTheReply) {
-    const TMethodCase& Case = GetParam();
-    TUnitSimConfig Config;
-    Config.ModelNumber = Case.Model;
-    Config.OperatorSlave = Case.OperatorSlave;
-    TRunningUnit Unit(Config);
-    for (const TStep& Step : Case.Steps) {
-        const TBytes Request = KeyRequest(Step);
-        Unit.Line.Write(Request);
-        if (Step.Slave == 0) {
-            EXPECT_TRUE(Unit.Line.ReadUntilQuiet(NoReplyMs).empty()) << "a broadcast is silent";
+    const TMethodCase& method = GetParam();
+    TUnitSimConfig config;
+    config.ModelNumber = method.Model;
+    config.OperatorSlave = method.OperatorSlave;
+    TRunningUnit unit(config);
+    for (const TStep& step : method.Steps) {
+        const TBytes request = KeyRequest(step);
+        unit.Line.Write(request);
+        if (step.Slave == 0) {
+            EXPECT_TRUE(unit.Line.ReadUntilQuiet(NoReplyMs).empty()) << "a broadcast is silent";
         } else {
-            EXPECT_EQ(ToHex(Unit.Line.ReadCount(8)), ToHex(Request));
+            EXPECT_EQ(ToHex(unit.Line.ReadCount(8)), ToHex(request));
         }
     }
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Unit.Unit.Mode() == TUnitMode::Boot; }, 2000));
-    ASSERT_TRUE(Unit.Line.SetRate(BootRateOf(Case.Model)));
-    EXPECT_EQ(ToHex(Unit.Line.Ask(ModelRequest(), 9)), ModelReply(Case.Model));
-    EXPECT_TRUE(Unit.Unit.Report().UpdaterFaults.empty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return unit.Unit.Mode() == TUnitMode::Boot; }, 2000));
+    ASSERT_TRUE(unit.Line.SetRate(BootRateOf(method.Model)));
+    EXPECT_EQ(ToHex(unit.Line.Ask(ModelRequest(), 9)), ModelReply(method.Model));
+    EXPECT_TRUE(unit.Unit.Report().UpdaterFaults.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -77,61 +77,61 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(UnitSimSwitchRefused, AnotherModelsMethodDoesNotSwitch) {
-    TRunningUnit Unit; // 5516
-    Unit.Line.Write(KeyRequest({1, 6, 156}));
-    Unit.Line.Write(KeyRequest({0, 6, 156}));
-    EXPECT_TRUE(Unit.Line.ReadUntilQuiet(NoReplyMs).empty()) << "no slave 1 on this unit";
+    TRunningUnit unit; // 5516
+    unit.Line.Write(KeyRequest({1, 6, 156}));
+    unit.Line.Write(KeyRequest({0, 6, 156}));
+    EXPECT_TRUE(unit.Line.ReadUntilQuiet(NoReplyMs).empty()) << "no slave 1 on this unit";
     // The right register by the wrong function: echoed as a write, recorded, not obeyed.
-    const TBytes ByFunction6 = KeyRequest({19, 6, 29});
-    EXPECT_EQ(Unit.Line.Ask(ByFunction6, 8), ByFunction6);
-    EXPECT_TRUE(Unit.Line.ReadUntilQuiet(NoReplyMs).empty());
-    const TUnitSimReport Report = Unit.Unit.Report();
-    EXPECT_EQ(Report.Mode, TUnitMode::Running);
-    EXPECT_EQ(Report.UpdaterFaults.size(), 1u);
-    EXPECT_EQ(Report.BootEntries, 0u);
+    const TBytes byFunction6 = KeyRequest({19, 6, 29});
+    EXPECT_EQ(unit.Line.Ask(byFunction6, 8), byFunction6);
+    EXPECT_TRUE(unit.Line.ReadUntilQuiet(NoReplyMs).empty());
+    const TUnitSimReport report = unit.Unit.Report();
+    EXPECT_EQ(report.Mode, TUnitMode::Running);
+    EXPECT_EQ(report.UpdaterFaults.size(), 1u);
+    EXPECT_EQ(report.BootEntries, 0u);
 }
 
 TEST(UnitSimSwitchRefused, TwoRequestMethodBrokenByAnotherRequestDoesNotSwitch) {
-    TUnitSimConfig Config;
-    Config.ModelNumber = 5466;
-    TRunningUnit Unit(Config);
-    EXPECT_EQ(Unit.Line.Ask(KeyRequest({1, 103, 8}), 8).size(), 8u);
-    EXPECT_EQ(Unit.Line.Ask(FromHex("13 03 00 14 00 02 87 7D"), 9).size(), 9u);
-    EXPECT_EQ(Unit.Line.Ask(KeyRequest({2, 103, 5}), 8).size(), 8u);
-    EXPECT_TRUE(Unit.Line.ReadUntilQuiet(NoReplyMs).empty());
-    EXPECT_EQ(Unit.Unit.Mode(), TUnitMode::Running);
+    TUnitSimConfig config;
+    config.ModelNumber = 5466;
+    TRunningUnit unit(config);
+    EXPECT_EQ(unit.Line.Ask(KeyRequest({1, 103, 8}), 8).size(), 8u);
+    EXPECT_EQ(unit.Line.Ask(FromHex("13 03 00 14 00 02 87 7D"), 9).size(), 9u);
+    EXPECT_EQ(unit.Line.Ask(KeyRequest({2, 103, 5}), 8).size(), 8u);
+    EXPECT_TRUE(unit.Line.ReadUntilQuiet(NoReplyMs).empty());
+    EXPECT_EQ(unit.Unit.Mode(), TUnitMode::Running);
     // The second request alone does not switch either; the pair in order does.
-    EXPECT_EQ(Unit.Line.Ask(KeyRequest({1, 103, 8}), 8).size(), 8u);
-    EXPECT_EQ(Unit.Line.Ask(KeyRequest({2, 103, 5}), 8).size(), 8u);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Unit.Unit.Mode() == TUnitMode::Boot; }, 2000));
+    EXPECT_EQ(unit.Line.Ask(KeyRequest({1, 103, 8}), 8).size(), 8u);
+    EXPECT_EQ(unit.Line.Ask(KeyRequest({2, 103, 5}), 8).size(), 8u);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return unit.Unit.Mode() == TUnitMode::Boot; }, 2000));
 }
 
 TEST(UnitSimSwitchRefused, Model5479StartsInItsBootloader) {
-    TUnitSimConfig Config;
-    Config.ModelNumber = 5479;
-    TRunningUnit Unit(Config);
-    EXPECT_EQ(Unit.Unit.Mode(), TUnitMode::Boot);
-    EXPECT_EQ(ToHex(Unit.Line.Ask(ModelRequest(), 9)), ModelReply(5479));
-    ASSERT_TRUE(Unit.Line.SetRate(9600));
-    Unit.Line.Write(FromHex("13 03 00 14 00 02 87 7D"));
-    EXPECT_TRUE(Unit.Line.ReadUntilQuiet(NoReplyMs).empty());
+    TUnitSimConfig config;
+    config.ModelNumber = 5479;
+    TRunningUnit unit(config);
+    EXPECT_EQ(unit.Unit.Mode(), TUnitMode::Boot);
+    EXPECT_EQ(ToHex(unit.Line.Ask(ModelRequest(), 9)), ModelReply(5479));
+    ASSERT_TRUE(unit.Line.SetRate(9600));
+    unit.Line.Write(FromHex("13 03 00 14 00 02 87 7D"));
+    EXPECT_TRUE(unit.Line.ReadUntilQuiet(NoReplyMs).empty());
 }
 
 TEST(UnitSimSwitchRefused, Model5466ListensAt800000Then92160) {
-    TUnitSimConfig Config;
-    Config.ModelNumber = 5466;
-    TRunningUnit Unit(Config);
-    ASSERT_TRUE(Unit.Line.SetRate(9600));
-    Unit.Line.Write(FromHex("13 03 00 14 00 02 87 7D"));
-    EXPECT_TRUE(Unit.Line.ReadUntilQuiet(NoReplyMs).empty());
-    ASSERT_TRUE(Unit.Line.SetRate(800000));
-    EXPECT_EQ(Unit.Line.Ask(FromHex("13 03 00 14 00 02 87 7D"), 9).size(), 9u);
-    Unit.Line.Ask(KeyRequest({1, 103, 8}), 8);
-    Unit.Line.Ask(KeyRequest({2, 103, 5}), 8);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Unit.Unit.Mode() == TUnitMode::Boot; }, 2000));
-    ASSERT_TRUE(Unit.Line.SetRate(115200));
-    Unit.Line.Write(ModelRequest());
-    EXPECT_TRUE(Unit.Line.ReadUntilQuiet(NoReplyMs).empty());
-    ASSERT_TRUE(Unit.Line.SetRate(92160));
-    EXPECT_EQ(ToHex(Unit.Line.Ask(ModelRequest(), 9)), ModelReply(5466));
+    TUnitSimConfig config;
+    config.ModelNumber = 5466;
+    TRunningUnit unit(config);
+    ASSERT_TRUE(unit.Line.SetRate(9600));
+    unit.Line.Write(FromHex("13 03 00 14 00 02 87 7D"));
+    EXPECT_TRUE(unit.Line.ReadUntilQuiet(NoReplyMs).empty());
+    ASSERT_TRUE(unit.Line.SetRate(800000));
+    EXPECT_EQ(unit.Line.Ask(FromHex("13 03 00 14 00 02 87 7D"), 9).size(), 9u);
+    unit.Line.Ask(KeyRequest({1, 103, 8}), 8);
+    unit.Line.Ask(KeyRequest({2, 103, 5}), 8);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return unit.Unit.Mode() == TUnitMode::Boot; }, 2000));
+    ASSERT_TRUE(unit.Line.SetRate(115200));
+    unit.Line.Write(ModelRequest());
+    EXPECT_TRUE(unit.Line.ReadUntilQuiet(NoReplyMs).empty());
+    ASSERT_TRUE(unit.Line.SetRate(92160));
+    EXPECT_EQ(ToHex(unit.Line.Ask(ModelRequest(), 9)), ModelReply(5466));
 }

@@ -68,13 +68,13 @@ const TBlockFault* TBootLoader::FaultFor(const std::vector<TBlockFault>& Faults,
 
 TBootOutcome TBootLoader::Handle(const std::vector<uint8_t>& Body) {
     const uint8_t command = Body[0];
-    const uint8_t Count = Body[1];
+    const uint8_t count = Body[1];
     const uint8_t* payload = Body.data() + 2;
     const size_t payloadLength = Body.size() - 3;
     auto shape = [&](uint8_t WantCount, size_t WantPayload) {
-        return Count == WantCount && payloadLength == WantPayload;
+        return count == WantCount && payloadLength == WantPayload;
     };
-    const std::string request = "command " + Hex(command, 2) + " count " + std::to_string(Count) +
+    const std::string request = "command " + Hex(command, 2) + " count " + std::to_string(count) +
                                 " with " + std::to_string(payloadLength) + " payload bytes";
     TBootOutcome outcome;
     switch (command) {
@@ -85,7 +85,7 @@ TBootOutcome TBootLoader::Handle(const std::vector<uint8_t>& Body) {
         {
             const uint16_t rm = Config.BootRmNumber.value_or(Config.ModelNumber);
             outcome.Reply = {command,
-                             Count,
+                             count,
                              static_cast<uint8_t>(rm >> 8),
                              static_cast<uint8_t>(rm & 0xFF),
                              static_cast<uint8_t>(Config.BootVersion >> 8),
@@ -96,13 +96,13 @@ TBootOutcome TBootLoader::Handle(const std::vector<uint8_t>& Body) {
     case CommandModelOrRestart:
         if (shape(2, 0)) {
             const uint16_t model = Config.BootModelNumber.value_or(Config.ModelNumber);
-            outcome.Reply = {command, Count, static_cast<uint8_t>(model >> 8),
+            outcome.Reply = {command, count, static_cast<uint8_t>(model >> 8),
                              static_cast<uint8_t>(model & 0xFF)};
             outcome.Verdict = "model number " + std::to_string(model);
             return outcome;
         }
         if (shape(0, 0)) {
-            outcome.Reply = {command, Count};
+            outcome.Reply = {command, count};
             outcome.Restart = true;
             outcome.Verdict = "restart";
             return outcome;
@@ -124,7 +124,7 @@ TBootOutcome TBootLoader::Handle(const std::vector<uint8_t>& Body) {
             return Refuse(request + " (leaving boot mode takes FF 03 00 00)");
         }
         Left = true;
-        outcome.Reply = {command, Count, 0x00};
+        outcome.Reply = {command, count, 0x00};
         outcome.Verdict = "boot mode left";
         return outcome;
     default:

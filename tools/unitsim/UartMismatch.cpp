@@ -37,16 +37,16 @@ std::vector<uint8_t> ReceiveAtRate(const std::vector<uint8_t>& Sent, uint32_t Se
     double from = 0;
     while (true) {
         // Levels change only at the sender's bit boundaries: find the next fall.
-        auto Edge = static_cast<uint64_t>(std::ceil(from));
-        while (Edge <= end && !(Level(Sent, Edge - 0.5) == 1 && Level(Sent, Edge + 0.5) == 0)) {
-            ++Edge;
+        auto edge = static_cast<uint64_t>(std::ceil(from));
+        while (edge <= end && !(Level(Sent, edge - 0.5) == 1 && Level(Sent, edge + 0.5) == 0)) {
+            ++edge;
         }
-        if (Edge > end) {
+        if (edge > end) {
             break;
         }
-        auto sample = [&](int Index) { return Level(Sent, Edge + (Index + 0.5) * receiverBit); };
+        auto sample = [&](int Index) { return Level(Sent, edge + (Index + 0.5) * receiverBit); };
         if (sample(0) != 0) {
-            from = Edge + 0.5 * receiverBit; // a glitch, not a start bit
+            from = edge + 0.5 * receiverBit; // a glitch, not a start bit
             continue;
         }
         uint8_t byte = 0;
@@ -54,7 +54,7 @@ std::vector<uint8_t> ReceiveAtRate(const std::vector<uint8_t>& Sent, uint32_t Se
             byte = static_cast<uint8_t>(byte | sample(index) << (index - 1));
         }
         received.push_back(sample(9) == 1 ? byte : uint8_t{0x00});
-        from = Edge + 9.5 * receiverBit;
+        from = edge + 9.5 * receiverBit;
     }
     return received;
 }
