@@ -1,4 +1,5 @@
 // The bootloader: golden frames, the flash model's rules, leaving boot mode and restart.
+#include "tests/unitsim/BootRequests.h"
 #include "tests/unitsim/PtyClient.h"
 #include "tools/unitsim/FlashModel.h"
 #include "tools/unitsim/SimReport.h"
@@ -19,14 +20,6 @@ TUnitSimConfig InBoot(uint16_t Model = 5516) {
     config.ModelNumber = Model;
     config.StartMode = TUnitMode::Boot;
     return config;
-}
-
-TBytes Frame(uint8_t Command, uint8_t Count, const TBytes& Payload = {}) {
-    return BuildBootFrame(Command, Count, Payload.data(), Payload.size());
-}
-
-TBytes Erase(uint32_t Address) {
-    return Frame(0x03, 8, {static_cast<uint8_t>(Address), static_cast<uint8_t>(Address >> 8), 0});
 }
 
 TBytes Write(uint32_t Address, const TBytes& Block) {

@@ -1,4 +1,5 @@
 // Every injected fault, seen from the updater's end of the line.
+#include "tests/unitsim/BootRequests.h"
 #include "tests/unitsim/PtyClient.h"
 #include "tools/unitsim/FlashModel.h"
 #include "tools/unitsim/UartMismatch.h"
@@ -21,14 +22,6 @@ TUnitSimConfig InBoot() {
     TUnitSimConfig config;
     config.StartMode = TUnitMode::Boot;
     return config;
-}
-
-TBytes Frame(uint8_t Command, uint8_t Count, const TBytes& Payload = {}) {
-    return BuildBootFrame(Command, Count, Payload.data(), Payload.size());
-}
-
-TBytes Erase(uint32_t Address) {
-    return Frame(0x03, 8, {static_cast<uint8_t>(Address), static_cast<uint8_t>(Address >> 8), 0});
 }
 
 TBytes Write(uint32_t Address, uint8_t Fill) {
