@@ -34,9 +34,9 @@ TModelBuffer FillModel(const std::vector<uint8_t>& Stream, size_t Size) {
 std::vector<uint8_t> ModelCopy(const TModelBuffer& Model, int64_t B, int64_t M, int32_t Before,
                                int32_t Middle, int32_t After, uint16_t MaxLen) {
     std::vector<uint8_t> out;
-    const auto Held = static_cast<int64_t>(Model.Held.size());
+    const auto held = static_cast<int64_t>(Model.Held.size());
     auto slice = [&](int64_t From, int64_t Count) {
-        for (int64_t p = From; p < From + Count && p < Held; ++p) {
+        for (int64_t p = From; p < From + Count && p < held; ++p) {
             out.push_back(Model.Held[static_cast<size_t>(p)]);
         }
     };

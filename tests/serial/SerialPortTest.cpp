@@ -364,26 +364,26 @@ TEST(SerialRate, LineSettingsTheDriverChangesFailTheOpen) {
 }
 
 TEST(SerialTransfer, EveryByteValuePassesUnchangedBothWays) {
-    TOpenPort Port;
-    ASSERT_TRUE(Port.Comms.Open());
+    TOpenPort port;
+    ASSERT_TRUE(port.Comms.Open());
     QByteArray all;
     for (int value = 0; value < 256; ++value) {
         all.append(static_cast<char>(value));
     }
     all += Hex("0d0a 0a0d 1113 0304 1a7f");
-    ASSERT_TRUE(Port.Pty.Write(all));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Port.Received.size() >= all.size(); }, 5000));
-    EXPECT_EQ(Port.Received, all);
-    ASSERT_TRUE(Port.Comms.SendFrame(reinterpret_cast<const uint8_t*>(all.constData()),
+    ASSERT_TRUE(port.Pty.Write(all));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port.Received.size() >= all.size(); }, 5000));
+    EXPECT_EQ(port.Received, all);
+    ASSERT_TRUE(port.Comms.SendFrame(reinterpret_cast<const uint8_t*>(all.constData()),
                                      static_cast<uint16_t>(all.size()), 5));
-    QByteArray Out;
+    QByteArray out;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            Out += Port.Pty.ReadAvailable();
-            return Out.size() >= all.size();
+            out += port.Pty.ReadAvailable();
+            return out.size() >= all.size();
         },
         5000));
-    EXPECT_EQ(Out, all);
+    EXPECT_EQ(out, all);
 }
 
 TEST(SerialTransfer, AMegabyteInRandomWritesArrivesCompleteAndInOrder) {
@@ -391,26 +391,26 @@ TEST(SerialTransfer, AMegabyteInRandomWritesArrivesCompleteAndInOrder) {
     port.Comms.BaudRate = 921600;
     ASSERT_TRUE(port.Comms.Open());
     std::mt19937 random(2024);
-    QByteArray Sent(1 << 20, Qt::Uninitialized);
-    for (char& byte : Sent) {
+    QByteArray sent(1 << 20, Qt::Uninitialized);
+    for (char& byte : sent) {
         byte = static_cast<char>(random());
     }
-    std::atomic<bool> WriterOk{true};
+    std::atomic<bool> writerOk{true};
     std::thread writer([&] {
         std::mt19937 sizes(7);
         qsizetype done = 0;
-        while (done < Sent.size() && WriterOk) {
-            const qsizetype size = std::min<qsizetype>(1 + sizes() % 9000, Sent.size() - done);
-            WriterOk = port.Pty.Write(Sent.mid(done, size), 20000);
+        while (done < sent.size() && writerOk) {
+            const qsizetype size = std::min<qsizetype>(1 + sizes() % 9000, sent.size() - done);
+            writerOk = port.Pty.Write(sent.mid(done, size), 20000);
             done += size;
         }
     });
     const bool complete =
-        QTest::qWaitFor([&] { return port.Received.size() >= Sent.size(); }, 60000);
+        QTest::qWaitFor([&] { return port.Received.size() >= sent.size(); }, 60000);
     writer.join();
-    EXPECT_TRUE(WriterOk);
+    EXPECT_TRUE(writerOk);
     EXPECT_TRUE(complete) << port.Received.size();
-    EXPECT_TRUE(port.Received == Sent);
+    EXPECT_TRUE(port.Received == sent);
     EXPECT_GT(port.Chunks, 64) << "a megabyte cannot come in one read";
 }
 

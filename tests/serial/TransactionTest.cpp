@@ -86,18 +86,18 @@ TEST_F(TransactionTest, AReplyAfterAStrayByteCompletesAndIsCopiedInEachForm) {
 TEST_F(TransactionTest, AReplyInOneByteChunksCompletesAsInOne) {
     OpenAndAttach();
     const QByteArray reply = Hex("13 86 02 c3 a1");
-    int Next = 0;
-    int Chunks = 0;
-    Responder->OnBytes = [&](const QByteArray&) { Pty.Write(reply.mid(Next++, 1)); };
+    int next = 0;
+    int chunks = 0;
+    Responder->OnBytes = [&](const QByteArray&) { Pty.Write(reply.mid(next++, 1)); };
     Comms.OnReceiveData = [&](const uint8_t*, uint16_t) {
-        ++Chunks;
-        if (Next < reply.size()) {
-            Pty.Write(reply.mid(Next++, 1));
+        ++chunks;
+        if (next < reply.size()) {
+            Pty.Write(reply.mid(next++, 1));
         }
     };
     ASSERT_TRUE(Send(20));
     EXPECT_EQ(Comms.WaitForReply(), 2);
-    EXPECT_EQ(Chunks, 5);
+    EXPECT_EQ(chunks, 5);
     EXPECT_EQ(Copy(2, 0, -1, -1), reply);
 }
 
@@ -235,17 +235,17 @@ TEST_F(TransactionTest, TrailingBytesInTheSameChunkAreStoredBeforeTheResult) {
 
 TEST_F(TransactionTest, TheEventStyleReportsTwoRepliesInOneChunk) {
     OpenAndAttach();
-    QList<QByteArray> Replies;
+    QList<QByteArray> replies;
     QList<int32_t> numbers;
     Comms.OnReceiveMsg = [&](int32_t condnum) {
         numbers << condnum;
-        Replies << Copy(condnum, 0, -1, -1);
+        replies << Copy(condnum, 0, -1, -1);
     };
     ASSERT_TRUE(Pty.Write(Hex("13 06 01 02 03 04 05 06 13 86 02 c3 a1")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return numbers.size() == 2; }, 5000));
     EXPECT_EQ(numbers, (QList<int32_t>{1, 2}));
-    EXPECT_EQ(Replies[0], Hex("13 06 01 02 03 04 05 06"));
-    EXPECT_EQ(Replies[1], Hex("13 86 02 c3 a1")) << "the second starts at position 0";
+    EXPECT_EQ(replies[0], Hex("13 06 01 02 03 04 05 06"));
+    EXPECT_EQ(replies[1], Hex("13 86 02 c3 a1")) << "the second starts at position 0";
     EXPECT_EQ(Comms.RxWritePosValue(), 0);
 }
 

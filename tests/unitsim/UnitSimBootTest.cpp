@@ -134,10 +134,10 @@ TEST(UnitSimBoot, RefusesWhatARealBootloaderWould) {
         {FromHex("10 02 00 02 FD 10 03"), "bad checksum"},
     };
     for (const TRefused& refused : cases) {
-        const size_t Before = unit.Unit.Report().UpdaterFaults.size();
+        const size_t before = unit.Unit.Report().UpdaterFaults.size();
         unit.Line.Write(refused.Request);
         EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return unit.Unit.Report().UpdaterFaults.size() > Before; }, 2000));
+            [&] { return unit.Unit.Report().UpdaterFaults.size() > before; }, 2000));
         EXPECT_TRUE(HasFault(unit.Unit.Report(), refused.Fault)) << refused.Fault;
         EXPECT_TRUE(unit.Line.ReadUntilQuiet(100).empty()) << ToHex(refused.Request);
     }
