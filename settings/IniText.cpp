@@ -37,6 +37,13 @@ void Trim(const QByteArray& Text, qsizetype& From, qsizetype& To) {
     }
 }
 
+// Where Byte first appears in [From, To) of Text, or -1. A search never runs past its own
+// line: a file of lines without ']' or '=' reads in time that grows with its size only.
+qsizetype IndexWithin(const QByteArray& Text, char Byte, qsizetype From, qsizetype To) {
+    const qsizetype at = QByteArrayView(Text.constData() + From, To - From).indexOf(Byte);
+    return at < 0 ? -1 : From + at;
+}
+
 TLine Classify(const QByteArray& Text, qsizetype Start, qsizetype End, qsizetype Next) {
     TLine line{TLineKind::Other, Start, End, Next};
     qsizetype from = Start;
@@ -53,8 +60,8 @@ TLine Classify(const QByteArray& Text, qsizetype Start, qsizetype End, qsizetype
     }
     if (first == '[') {
         // "[Name]"; anything after the closing bracket is ignored.
-        const qsizetype close = Text.indexOf(']', from + 1);
-        if (close < 0 || close >= to) {
+        const qsizetype close = IndexWithin(Text, ']', from + 1, to);
+        if (close < 0) {
             return line;
         }
         line.Kind = TLineKind::Section;
@@ -64,8 +71,8 @@ TLine Classify(const QByteArray& Text, qsizetype Start, qsizetype End, qsizetype
         return line;
     }
     // Only the first '=' separates: a value may hold more of them.
-    const qsizetype equals = Text.indexOf('=', from);
-    if (equals < 0 || equals >= to) {
+    const qsizetype equals = IndexWithin(Text, '=', from, to);
+    if (equals < 0) {
         return line;
     }
     line.NameStart = from;

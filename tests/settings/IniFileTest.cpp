@@ -75,6 +75,24 @@ TEST(IniRead, SectionEntriesInFileOrderEachKeyOnce) {
     EXPECT_TRUE(IniSectionEntries(text, u"Missing").isEmpty());
 }
 
+// Neither ']' nor '=' is looked for past the end of its line: a mebibyte of lines that
+// hold neither reads (and is written) as any other text, with the values after them.
+TEST(IniRead, AMebibyteOfLinesWithoutSeparatorsReadsAsAnyOther) {
+    const QByteArray tail = "[Options]\nComms_Port=3\n[Ports]\nCOM3=/dev/a\n";
+    QByteArray text = "; hand-written notes follow\n";
+    const QByteArray noise[] = {"[not a section\n", "not a key\n", "\n", "; a comment\n"};
+    for (int i = 0; text.size() + tail.size() + 32 < MaxIniFileSize; ++i) {
+        text += noise[i % 4];
+    }
+    text += tail;
+    ASSERT_LE(text.size(), MaxIniFileSize);
+    EXPECT_EQ(IniValue(text, u"Options", u"Comms_Port"), "3");
+    const QList<QPair<QString, QString>> ports = {{"COM3", "/dev/a"}};
+    EXPECT_EQ(IniSectionEntries(text, u"Ports"), ports);
+    EXPECT_EQ(IniValue(text, u"Ports", u"COM4"), std::nullopt);
+    EXPECT_EQ(IniWithValue(text, u"Ports", u"COM4", "/dev/b"), text + "COM4=/dev/b\n");
+}
+
 struct TWriteCase {
     const char* Rule;
     QByteArray Text;
