@@ -1,16 +1,24 @@
-# What a build may carry, checked when it is configured: an image of exactly 64 KiB, and
-# identity numbers written in decimal from 0 to 65535. The build includes this file, and so
-# does its test (run with cmake -P).
+# What a build may carry, checked when it is configured: an image of exactly 64 KiB or an
+# Intel HEX file, and identity numbers written in decimal from 0 to 65535. The build
+# includes this file, and so does its test (run with cmake -P). A HEX file is read when the
+# program is built (bootload_convert_image), and that refuses a file it cannot use.
 
-# Configuring fails unless Path names a file of exactly 65,536 bytes.
+# Configuring fails unless Path names a file of exactly 65,536 bytes or one that begins
+# as a HEX file does (a colon, after an optional byte order mark and blank lines); the
+# converter decides finally, by the same rule as the program.
 function(bootload_check_firmware_image path)
   if(NOT EXISTS "${path}" OR IS_DIRECTORY "${path}")
     message(FATAL_ERROR "FIRMWARE_IMAGE '${path}' does not exist")
   endif()
   file(SIZE "${path}" size)
-  if(NOT size EQUAL 65536)
+  if(size EQUAL 65536)
+    return()
+  endif()
+  file(READ "${path}" head LIMIT 256 HEX)
+  if(NOT head MATCHES "^(efbbbf)?(20|09|0d|0a)*3a")
     message(FATAL_ERROR
-      "FIRMWARE_IMAGE '${path}' is ${size} bytes; an image must be exactly 65536 bytes")
+      "FIRMWARE_IMAGE '${path}' is ${size} bytes; an image must be exactly 65536 bytes, "
+      "or an Intel HEX file")
   endif()
 endfunction()
 
