@@ -1,0 +1,19 @@
+// Writing a file so that no reader ever sees half of it and a failed write leaves the old
+// one as it was: a temporary file beside it, written, flushed to the disk, put in its place
+// in one step, with the old file's permissions. A file per system: PosixFileReplace.cpp
+// (owner and mode kept, rename), Win32FileReplace.cpp (ReplaceFileW keeps the old file's
+// attributes and security, MoveFileExW for a new one).
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The file Path finally names, following symbolic links (a relative link from the link's
+// own folder), so that writing replaces the target and leaves the link. False when the
+// links go round or too deep.
+bool FollowLinks(const QString& Path, QString& Target);
+
+// Replaces Target (created when missing) with Bytes. A file that may not be written
+// (read-only) is refused, though the replacement would succeed. False with the reason in
+// Error; Target is then as it was and no temporary file is left.
+bool ReplaceFileContent(const QString& Target, const QByteArray& Bytes, QString* Error);
