@@ -63,5 +63,12 @@ bool WriteIniValue(const QString& Path, QStringView Section, QStringView Key, co
     if (file.State == TIniFileState::Usable && changed == file.Bytes) {
         return true;
     }
+    // A longer file would be no settings file: every later start would refuse it.
+    if (changed.size() > MaxIniFileSize) {
+        SetError(Error, QStringLiteral("cannot save %1: it would grow past 1 MiB, the most a "
+                                       "settings file may hold")
+                            .arg(Path));
+        return false;
+    }
     return ReplaceFileContent(target, changed, Error);
 }

@@ -20,7 +20,8 @@
 //
 // Only a file that cannot be a settings file (a directory, FIFO or device, NUL bytes,
 // over 1 MiB) is refused, and it is never written; so is a file that may not be written
-// (read-only), though the rename would replace it.
+// (read-only), though the rename would replace it. No write makes a file longer than
+// 1 MiB: it fails and leaves the file as it was.
 #pragma once
 
 #include <QByteArray>
@@ -73,7 +74,8 @@ QByteArray IniWithValue(const QByteArray& Text, QStringView Section, QStringView
 
 // Sets one value in the file at Path. True when the file holds the value afterwards
 // (written, or already there). False with a reason in Error when the file cannot be a
-// settings file, IniCanHold refuses the names or the value, or the atomic replace fails;
-// the file is then as it was and no temporary file is left. A missing file is created.
+// settings file, IniCanHold refuses the names or the value, the file would grow past
+// MaxIniFileSize, or the atomic replace fails; the file is then as it was and no temporary
+// file is left. A missing file is created.
 bool WriteIniValue(const QString& Path, QStringView Section, QStringView Key, const QString& Value,
                    QString* Error = nullptr);

@@ -222,9 +222,10 @@ TEST_F(IniFile, WhatCannotBeASettingsFileIsRefusedAndNeverWritten) {
     EXPECT_EQ(TIniFile::Read(PathOf("none")).State, TIniFileState::Missing);
 }
 
-// 1 MiB is the most a settings file holds, also as one line; a long file of short lines
-// is read and written as any other.
-TEST_F(IniFile, SizeLimitIsExactlyOneMebibyte) {
+// 1 MiB is the most a settings file holds, also as one line, and no save makes it hold
+// more (every later start would refuse it); a long file of short lines is read and
+// written as any other.
+TEST_F(IniFile, SizeLimitIsExactlyOneMebibyteAndNoSaveGoesPastIt) {
     const QByteArray head = "[Options]\nComms_Port=3\nLong=";
     const QByteArray atLimit = head + QByteArray(1024 * 1024 - head.size(), 'x');
     Write(atLimit);
@@ -233,7 +234,17 @@ TEST_F(IniFile, SizeLimitIsExactlyOneMebibyte) {
     EXPECT_EQ(file.Bytes, atLimit);
     EXPECT_EQ(IniValue(file.Bytes, u"Options", u"Comms_Port"), "3");
     ASSERT_TRUE(WriteIniValue(Path(), u"Options", u"Comms_Port", "4"));
-    EXPECT_EQ(Read(), QByteArray(atLimit).replace("Port=3", "Port=4"));
+    const QByteArray saved = QByteArray(atLimit).replace("Port=3", "Port=4");
+    EXPECT_EQ(Read(), saved);
+
+    // One byte more, by a longer value or by a new key: refused, the file as it was.
+    QString error;
+    EXPECT_FALSE(WriteIniValue(Path(), u"Options", u"Comms_Port", "10", &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("1 MiB"))) << error.toStdString();
+    EXPECT_FALSE(WriteIniValue(Path(), u"Ports", u"COM3", "/dev/ttyUSB0"));
+    EXPECT_EQ(Read(), saved);
+    EXPECT_EQ(TIniFile::Read(Path()).State, TIniFileState::Usable);
+    EXPECT_EQ(Entries(), QStringList{"Bootload.Ini"});
 
     Write(atLimit + "x");
     EXPECT_EQ(TIniFile::Read(Path()).State, TIniFileState::NotIni);
