@@ -16,5 +16,5 @@ QString PortDevicePath(unsigned PortNumber, const QString& MapFile,
     if (const auto it = Session.constFind(PortNumber); it != Session.cend()) {
         return it.value();
     }
-    return QStringLiteral("/dev/ttyS%1").arg(PortNumber == 0 ? 0 : PortNumber - 1);
+    return DefaultPortDevice(PortNumber);
 }

@@ -42,7 +42,7 @@ QList<TPortListing> TMainForm::PortListings() const {
             listing.Device = present->Device;
             listing.Description = PortDescription(*present);
             listing.Present = true;
-        } else if (path != QStringLiteral("/dev/ttyS%1").arg(port - 1)) {
+        } else if (path != DefaultPortDevice(port)) {
             listing.Device = path; // a [Ports] line for a device that is not there now
         }
         listings << listing;
