@@ -1,7 +1,8 @@
-#include "shell/VersionInfo.h"
+// The version block compiled into the program, and the queries on it. Where the system
+// keeps a program's version information itself, its own file answers (a file per system:
+// CompiledVersionInfo.cpp, Win32VersionInfo.cpp).
+#include "shell/VersionBlock.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
 #include <QStringList>
 
 #include <cstring>
@@ -11,6 +12,18 @@
 #endif
 #ifndef BOOTLOAD_PRERELEASE
 #define BOOTLOAD_PRERELEASE 0
+#endif
+#ifndef BOOTLOAD_COMPANY
+#define BOOTLOAD_COMPANY "Tarnwick Ltd"
+#endif
+#ifndef BOOTLOAD_DESCRIPTION
+#define BOOTLOAD_DESCRIPTION "Firmware Updater"
+#endif
+#ifndef BOOTLOAD_COPYRIGHT
+#define BOOTLOAD_COPYRIGHT "Copyright (C) 2024 Tarnwick Ltd"
+#endif
+#ifndef BOOTLOAD_COMMENTS
+#define BOOTLOAD_COMMENTS "Updates the firmware of a unit over its serial port"
 #endif
 
 // Block layout, little-endian throughout:
@@ -23,25 +36,6 @@ namespace {
 
 constexpr char BlockTag[4] = {'V', 'E', 'R', 'S'};
 constexpr int TableNameLength = 8;
-
-std::optional<TVersionInfoSource>& SourceOverride() {
-    static std::optional<TVersionInfoSource> source;
-    return source;
-}
-
-QByteArray ActiveBlock() {
-    if (SourceOverride()) {
-        return SourceOverride()->Block;
-    }
-    static const QByteArray programBlock = TVersionInfo::BuildBlock(TVersionInfo::ProgramContent());
-    return programBlock;
-}
-
-bool IsProgramFile(const QString& FileName) {
-    const QString own = QCoreApplication::applicationFilePath();
-    return !FileName.isEmpty() && !own.isEmpty() &&
-           QFileInfo(FileName).canonicalFilePath() == QFileInfo(own).canonicalFilePath();
-}
 
 void PutU16(QByteArray& Out, uint16_t Value) {
     Out.append(static_cast<char>(Value & 0xFF));
@@ -128,25 +122,12 @@ bool FindString(TBlockReader& Reader, const QString& Table, const QString& Key,
 
 } // namespace
 
-uint32_t TVersionInfo::BlockSize(const QString& FileName) {
-    return IsProgramFile(FileName) ? static_cast<uint32_t>(ActiveBlock().size()) : 0;
+bool IsCompiledVersionBlock(std::span<const uint8_t> Block) {
+    return Block.size() >= 8 && std::memcmp(Block.data() + 4, BlockTag, sizeof BlockTag) == 0;
 }
 
-bool TVersionInfo::ReadBlock(const QString& FileName, uint32_t Size, void* Data) {
-    if (!IsProgramFile(FileName) || Data == nullptr ||
-        (SourceOverride() && !SourceOverride()->Readable)) {
-        return false;
-    }
-    const QByteArray block = ActiveBlock();
-    if (block.isEmpty() || Size < static_cast<uint32_t>(block.size())) {
-        return false;
-    }
-    std::memcpy(Data, block.constData(), static_cast<size_t>(block.size()));
-    return true;
-}
-
-bool TVersionInfo::QueryValue(std::span<const uint8_t> Block, const QString& SubBlock,
-                              const uint8_t** Value, uint32_t* Length) {
+bool QueryCompiledVersionBlock(std::span<const uint8_t> Block, const QString& SubBlock,
+                               const uint8_t** Value, uint32_t* Length) {
     if (Value == nullptr || Length == nullptr) {
         return false;
     }
@@ -231,22 +212,26 @@ TVersionBlockContent TVersionInfo::ProgramContent() {
     content.Fixed.FileFlags = BOOTLOAD_PRERELEASE ? VS_FF_PRERELEASE : 0;
     content.Fixed.FileType = 1; // an application
     content.Translations.push_back({0x0809, 0x04E4});
-    const QString company = QStringLiteral("Tarnwick Ltd");
+    // The same strings as the Windows programs' resource (shell/ProgramVersion.cmake).
     content.Tables.push_back(
         {QStringLiteral("080904E4"),
-         {{QStringLiteral("CompanyName"), company},
-          {QStringLiteral("FileDescription"), QStringLiteral("Firmware Updater")},
+         {{QStringLiteral("CompanyName"), QStringLiteral(BOOTLOAD_COMPANY)},
+          {QStringLiteral("FileDescription"), QStringLiteral(BOOTLOAD_DESCRIPTION)},
           {QStringLiteral("FileVersion"), version},
           {QStringLiteral("InternalName"), QStringLiteral("Bootload")},
-          {QStringLiteral("LegalCopyright"), QStringLiteral("Copyright (C) 2024 ") + company},
+          {QStringLiteral("LegalCopyright"), QStringLiteral(BOOTLOAD_COPYRIGHT)},
           {QStringLiteral("OriginalFilename"), QStringLiteral("Bootload")},
-          {QStringLiteral("ProductName"), QStringLiteral("Firmware Updater")},
+          {QStringLiteral("ProductName"), QStringLiteral(BOOTLOAD_DESCRIPTION)},
           {QStringLiteral("ProductVersion"), version},
-          {QStringLiteral("Comments"),
-           QStringLiteral("Updates the firmware of a unit over its serial port")}}});
+          {QStringLiteral("Comments"), QStringLiteral(BOOTLOAD_COMMENTS)}}});
     return content;
 }
 
+std::optional<TVersionInfoSource>& VersionSourceOverride() {
+    static std::optional<TVersionInfoSource> source;
+    return source;
+}
+
 void TVersionInfo::SetSource(std::optional<TVersionInfoSource> Source) {
-    SourceOverride() = std::move(Source);
+    VersionSourceOverride() = std::move(Source);
 }

@@ -1,9 +1,11 @@
-// The program's version information: a block compiled into the program (file version from
-// the project version, company, description, copyright, file and product names, the
-// pre-release flag of the build) and the queries the about box asks of it: the size of
+// The program's version information and the queries the about box asks of it: the size of
 // the block, reading it into the caller's buffer, and looking up the fixed file
 // information ("\"), the translation table ("\VarFileInfo\Translation") and the strings
-// ("\StringFileInfo\LLLLCCCC\Key").
+// ("\StringFileInfo\LLLLCCCC\Key"). On Windows the program file's own VERSIONINFO
+// resource answers, through the system's version API; elsewhere a block compiled into the
+// program (file version from the project version, company, description, copyright, file
+// and product names, the pre-release flag of the build), made from the same data as that
+// resource.
 #pragma once
 
 #include <QByteArray>
@@ -72,11 +74,14 @@ public:
     // Looks SubBlock up in a block that ReadBlock filled. True with Value pointing into
     // Block and Length its size in bytes: the fixed file information for "\", the
     // translation entries (4 bytes each) for "\VarFileInfo\Translation", the string's
-    // UTF-8 bytes (followed by a zero byte not counted in Length) for
-    // "\StringFileInfo\LLLLCCCC\Key". The leading "\" is optional, names match without
-    // regard to case. False when the value is absent or the block is damaged.
+    // text for "\StringFileInfo\LLLLCCCC\Key" in the block's own encoding (UTF-8 with a
+    // zero byte after it in the compiled block, UTF-16 in a Windows resource; ValueText
+    // reads either). The leading "\" is optional, names match without regard to case.
+    // False when the value is absent or the block is damaged.
     static bool QueryValue(std::span<const uint8_t> Block, const QString& SubBlock,
                            const uint8_t** Value, uint32_t* Length);
+    // The text of a string that QueryValue found in Block.
+    static QString ValueText(std::span<const uint8_t> Block, const uint8_t* Value, uint32_t Length);
 
     static QByteArray BuildBlock(const TVersionBlockContent& Content);
     // What this build says about itself.

@@ -134,8 +134,7 @@ void TAboutBox::ReadVersionInfo() {
                 for (size_t i = 0; i < VersionKeys.size(); ++i) {
                     if (TVersionInfo::QueryValue(block, prefix + QLatin1String(VersionKeys[i]),
                                                  &value, &length)) {
-                        VersionStrings[i] = QString::fromUtf8(reinterpret_cast<const char*>(value),
-                                                              static_cast<qsizetype>(length));
+                        VersionStrings[i] = TVersionInfo::ValueText(block, value, length);
                     }
                 }
             }

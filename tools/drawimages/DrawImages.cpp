@@ -1,24 +1,30 @@
 // Draws the about box's two pictures into shell/images/: the program picture (a grey
 // integrated-circuit chip on a transparent background, 66 x 52) and the pre-release stamp
-// (a tilted, pale red BETA stamp, 130 x 66, transparent around it).
+// (a tilted, pale red BETA stamp, 130 x 66, transparent around it); and the Windows
+// programs' icon, Chip.ico: the chip on square canvases of 16 to 256 pixels.
 //   cmake -S tools/drawimages -B build-drawimages && cmake --build build-drawimages
 //   QT_QPA_PLATFORM=offscreen build-drawimages/DrawImages shell/images
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 
+#include <cstdint>
 #include <cstdio>
 
 namespace {
 
-QImage DrawChip() {
-    QImage image(66, 52, QImage::Format_ARGB32);
+// Drawn at Scale times its size (the icon's larger images are drawn, not enlarged).
+QImage DrawChip(qreal Scale = 1) {
+    QImage image(qRound(66 * Scale), qRound(52 * Scale), QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(Scale, Scale);
 
     // Eight legs above and below the body.
     painter.setPen(Qt::NoPen);
@@ -88,13 +94,68 @@ QImage DrawBetaStamp() {
     return image;
 }
 
+// The chip, drawn to fill the width of a square of Size pixels, centred.
+QImage DrawIconImage(int Size) {
+    QImage image(Size, Size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    const QImage chip = DrawChip(Size / 66.0);
+    QPainter painter(&image);
+    painter.drawImage((Size - chip.width()) / 2, (Size - chip.height()) / 2, chip);
+    return image;
+}
+
+void PutLittleEndian(QByteArray& Out, uint32_t Value, int Bytes) {
+    for (int i = 0; i < Bytes; ++i) {
+        Out.append(static_cast<char>((Value >> (8 * i)) & 0xFF));
+    }
+}
+
+// An icon file whose images are PNG streams (as Windows Vista and later read them): the
+// header, one directory entry per image, then the images.
+bool SaveIcon(const QString& Path) {
+    const int sizes[] = {16, 24, 32, 48, 64, 256};
+    QList<QByteArray> images;
+    for (const int size : sizes) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        if (!DrawIconImage(size).save(&buffer, "PNG")) {
+            return false;
+        }
+        images << png;
+    }
+    QByteArray icon;
+    PutLittleEndian(icon, 0, 2); // reserved
+    PutLittleEndian(icon, 1, 2); // an icon
+    PutLittleEndian(icon, static_cast<uint32_t>(images.size()), 2);
+    uint32_t offset = 6 + 16 * static_cast<uint32_t>(images.size());
+    for (qsizetype i = 0; i < images.size(); ++i) {
+        const int size = sizes[i];
+        PutLittleEndian(icon, size == 256 ? 0 : static_cast<uint32_t>(size), 1); // 0 is 256
+        PutLittleEndian(icon, size == 256 ? 0 : static_cast<uint32_t>(size), 1);
+        PutLittleEndian(icon, 0, 1);  // no palette
+        PutLittleEndian(icon, 0, 1);  // reserved
+        PutLittleEndian(icon, 1, 2);  // colour planes
+        PutLittleEndian(icon, 32, 2); // bits per pixel
+        PutLittleEndian(icon, static_cast<uint32_t>(images[i].size()), 4);
+        PutLittleEndian(icon, offset, 4);
+        offset += static_cast<uint32_t>(images[i].size());
+    }
+    for (const QByteArray& image : images) {
+        icon += image;
+    }
+    QFile file(Path);
+    return file.open(QIODevice::WriteOnly) && file.write(icon) == icon.size();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     const QDir target(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
     const bool saved = DrawChip().save(target.filePath(QStringLiteral("Chip.png"))) &&
-                       DrawBetaStamp().save(target.filePath(QStringLiteral("BetaStamp.png")));
+                       DrawBetaStamp().save(target.filePath(QStringLiteral("BetaStamp.png"))) &&
+                       SaveIcon(target.filePath(QStringLiteral("Chip.ico")));
     if (!saved) {
         std::fprintf(stderr, "cannot write the pictures into %s\n",
                      qPrintable(target.absolutePath()));
