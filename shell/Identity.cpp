@@ -1,5 +1,6 @@
 // The firmware image and the numbers that identify it: read from the program's
 // resources at start-up, or from a file by the hidden Load File command.
+#include "firmware/ImageLayout.h"
 #include "settings/RegularFile.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
@@ -13,6 +14,8 @@
 
 #include <cstring>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -101,19 +104,64 @@ void TMainForm::LoadEmbeddedImage() {
     }
     const QByteArray bytes = resource.read(ImageSize);
     std::memcpy(ImageBuffer.data(), bytes.constData(), static_cast<size_t>(bytes.size()));
+    ImageFormat = TImageFormat::Raw;
+    ImageGiven.clear();
+    if (!bytes.isEmpty()) {
+        ImageGiven.push_back({0, static_cast<uint32_t>(bytes.size() - 1)});
+    }
     BlockPresent.fill(1);
+    // A build from a HEX file carries what the file gave; its blocks are the ones sent.
+    if (const QString layoutPath = FindResource(QStringLiteral("HLAYOUT")); !layoutPath.isEmpty()) {
+        QFile layoutFile(layoutPath);
+        const QByteArray text = layoutFile.open(QIODevice::ReadOnly) ? layoutFile.readAll() : "";
+        const std::optional<TImageLayout> layout =
+            ReadImageLayout(std::string_view(text.constData(), static_cast<size_t>(text.size())));
+        if (!layout) {
+            TModalSeam::ShowError(this, QStringLiteral("Resource %1 is damaged").arg("HLAYOUT"));
+            return;
+        }
+        if (layout->Format == TImageFormat::IntelHex) {
+            ImageFormat = TImageFormat::IntelHex;
+            ImageGiven = layout->Given;
+            BlockPresent = BlockFlagsOf(ImageGiven);
+        }
+    }
     ImageLoaded = true;
+    LogDataLeftOut();
 }
 
 bool TMainForm::LoadImageFile(const QString& Path) {
-    const TRegularFileContent file = ReadRegularFile(Path, ImageSize);
+    // A HEX file needs all of it; of a raw image only the first 64 KiB count.
+    const TRegularFileContent file = ReadRegularFile(Path, HexFileLimit);
     if (file.State != TRegularFileState::Read) {
         TModalSeam::ShowError(this, QStringLiteral("Cannot open file %1").arg(Path));
         return false;
     }
-    std::memcpy(ImageBuffer.data(), file.Bytes.data(), file.Bytes.size());
-    BlockPresent.fill(1);
+    const TImageReadResult read = ReadFirmwareImage(file.Bytes, file.Truncated);
+    if (!read.Image) {
+        TModalSeam::ShowError(this, QStringLiteral("Cannot load file %1: %2")
+                                        .arg(Path, QString::fromStdString(read.Error)));
+        return false;
+    }
+    const TFirmwareImage& image = *read.Image;
+    // A raw file replaces as many bytes as it has; a HEX file the whole image.
+    const size_t length = image.Format == TImageFormat::Raw ? image.RawLength : ImageSize;
+    std::memcpy(ImageBuffer.data(), image.Bytes.data(), length);
+    BlockPresent = image.BlockPresent;
+    ImageFormat = image.Format;
+    ImageGiven = image.Given;
     return true;
+}
+
+TImageSelection TMainForm::ImageSelection() const {
+    return SelectForProgram(ImageFormat, ImageGiven, BlockPresent, LastProgramAddress);
+}
+
+void TMainForm::LogDataLeftOut() {
+    const std::string text = LeftOutText(ImageSelection(), LastProgramAddress);
+    if (!text.empty()) {
+        AppendPlainLogLine(QString::fromStdString(text));
+    }
 }
 
 void TMainForm::LoadFile1Click() {
@@ -153,6 +201,7 @@ void TMainForm::LoadFile1Click() {
     ModelNumber = static_cast<uint16_t>(*model);
     ExpectedModelNumber = ModelNumber;
     AppendPlainLogLine(QStringLiteral("New File Loaded...RM%1").arg(ModelNumber));
+    LogDataLeftOut();
     // The operator has now given the image and its numbers.
     ImageLoaded = true;
     IdentityComplete = true;

@@ -195,10 +195,15 @@ void TMainForm::UpdateStartButton() {
     // The rule the run's first step applies: without a program range there is nothing the
     // upgrade could erase or write.
     const bool rangeValid = IsValidProgramRange(LastProgramAddress);
-    Button6->setEnabled(imageReady && rangeValid);
+    // Nor is there anything to write when the image has no block in the range (a HEX
+    // file's data all outside it).
+    const bool dataInRange = rangeValid && ImageSelection().BlocksSent > 0;
+    Button6->setEnabled(imageReady && dataInRange);
     if (imageReady && !rangeValid) {
         TModalSeam::ShowError(
             this, QStringLiteral("No program memory range for processor %1").arg(ProcessorNumber));
+    } else if (imageReady && !dataInRange) {
+        TModalSeam::ShowError(this, QString::fromStdString(NoProgramDataText(LastProgramAddress)));
     }
 }
 

@@ -5,6 +5,8 @@
 // the upgrade sequence).
 #pragma once
 
+#include "firmware/ImageFile.h"
+#include "firmware/ImageSelection.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortMap.h"
 
@@ -13,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 class QAction;
 class QFrame;
@@ -80,6 +83,10 @@ public:
     // ---- Image and identity ----
     std::array<uint8_t, 65536> ImageBuffer{};
     std::array<uint8_t, 512> BlockPresent{};
+    // How the image came (a raw image, or a HEX file), and every address its file gave a
+    // byte for (a raw image: the bytes from 0 it gave).
+    TImageFormat ImageFormat = TImageFormat::Raw;
+    std::vector<TAddressRange> ImageGiven;
     uint16_t ProcessorNumber = 0;
     uint16_t ModelNumber = 0;
     uint16_t ExpectedModelNumber = 0;
@@ -117,8 +124,11 @@ public:
     uint16_t ReadResourceNumber(const QString& Name);
     void SetProgramLimit();
     void LoadEmbeddedImage();
-    // False (after telling the operator) when the file cannot be read.
+    // False (after telling the operator) when the file cannot be read, or is a HEX file
+    // that cannot be used: the image is then unchanged.
     bool LoadImageFile(const QString& Path);
+    // What an update sends of the image with the program range as it stands.
+    TImageSelection ImageSelection() const;
     void LoadFile1Click();
     void ApplyProductIdentity(); // the identity steps of start-up
 
@@ -197,11 +207,15 @@ private:
     void BuildControls();
     void BuildMenus();
     void CentreOnScreen();
-    // Start is enabled only with a whole image, its numbers and a valid program range
-    // (IsValidProgramRange); a range that is not valid is reported.
+    // Start is enabled only with a whole image, its numbers, a valid program range
+    // (IsValidProgramRange) and at least one block of the image in it; a range that is
+    // not valid, or one the image has no data in, is reported.
     void UpdateStartButton();
     // Names the port in use (CommsPortNumber) in the status panel.
     void ShowPortInPanel();
+    // Tells, in the log, what data of a HEX image lies outside program memory and so is
+    // not sent; nothing for a raw image.
+    void LogDataLeftOut();
 
     bool ImageLoaded = false;      // the image buffer holds the build's image or a file's
     bool IdentityComplete = false; // every identity number was found

@@ -40,6 +40,12 @@ bool Initialise(TMainForm& Form, const QString& Line) {
         Form.ReplaceLastLogLine(Line + QStringLiteral("Error (No Program Range)"));
         return false;
     }
+    // Nor with no flagged block in the range: erasing would leave the unit without
+    // firmware.
+    if (Form.ImageSelection().BlocksSent == 0) {
+        Form.ReplaceLastLogLine(Line + QStringLiteral("Error (No Program Data)"));
+        return false;
+    }
     ReopenForModbus(Form);
     if (Form.ReadUnitIdentity() != TxResult::Ok) {
         Form.ReplaceLastLogLine(Line + QStringLiteral("Done (0)"));

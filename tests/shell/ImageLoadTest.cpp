@@ -1,5 +1,6 @@
 // The hidden Load File command: the image file, the two prompts and what each failure
 // leaves behind.
+#include "QtPrinters.h"
 #include "ShellTestSupport.h"
 
 #include <QListWidget>
@@ -186,4 +187,56 @@ TEST_F(LoadFile, UnreadableFileIsRefused) {
     Window->LoadFile1Click();
     EXPECT_EQ(MessageTexts(), std::vector<QString>{"Cannot open file " + PathOf("locked.bin")});
     EXPECT_EQ(ImageOf(*Window), Before);
+}
+
+// A HEX file replaces the whole image (erased flash where it gives nothing) and flags only
+// its blocks; what it holds outside program memory is logged after the command's line.
+TEST_F(LoadFile, HexFileReplacesTheWholeImageAndFlagsOnlyItsBlocks) {
+    WriteFile("image.hex", ":03090000010203EE\r\n:020000040030CA\r\n:020000007788FF\r\n"
+                           ":00000001FF\r\n");
+    Answers = {Typed(PathOf("image.hex")), Typed("5525"), Typed("5516")};
+    Window->LoadFile1Click();
+    EXPECT_TRUE(MessageTexts().empty());
+    QByteArray expected(65536, '\xFF');
+    expected.replace(0x0900, 3, "\x01\x02\x03");
+    EXPECT_EQ(ImageOf(*Window), expected);
+    for (size_t block = 0; block < Window->BlockPresent.size(); ++block) {
+        ASSERT_EQ(Window->BlockPresent[block], block == 0x0900 / 128 ? 1 : 0) << block;
+    }
+    EXPECT_EQ(LogLines().mid(LogLines().size() - 2),
+              (QStringList{"New File Loaded...RM5516",
+                           "Left out 2 bytes outside program memory 0x0800..0xBFFF: "
+                           "0x300000..0x300001"}));
+    EXPECT_TRUE(Window->Button6->isEnabled());
+}
+
+// A file the reader refuses changes nothing and asks for no number. One with no data in
+// program memory: a run started before the command got its numbers stops before the unit
+// is touched, and once the processor is known Start goes off.
+TEST_F(LoadFile, HexFileThatCannotBeUsedIsRefusedAndNothingIsSent) {
+    WriteFile("bad.hex", ":03090000010203EE\n:03090000010203EF\n:00000001FF\n");
+    Answers = {Typed(PathOf("bad.hex")), Typed("5525"), Typed("5516")};
+    Window->LoadFile1Click();
+    EXPECT_EQ(MessageTexts(),
+              std::vector<QString>{"Cannot load file " + PathOf("bad.hex") +
+                                   ": line 2: bad record checksum 0xEF (the record's bytes "
+                                   "need 0xEE)"});
+    EXPECT_EQ(Answers.size(), 2u) << "a number was asked for";
+    EXPECT_EQ(ImageOf(*Window), Before);
+    EXPECT_EQ(Window->BlockPresent[0], 1);
+
+    // Cancelled at the processor prompt: the file is in, Start as it was.
+    WriteFile("low.hex", ":0101000001FD\n:00000001FF\n");
+    Answers = {Typed(PathOf("low.hex")), Cancelled()};
+    Window->LoadFile1Click();
+    ASSERT_TRUE(Window->Button6->isEnabled());
+    ASSERT_TRUE(RunUpdate(10000));
+    EXPECT_EQ(LogLines(), QStringList{"Initialising Upgrade.....Error (No Program Data)"});
+
+    Shown.clear();
+    Answers = {Typed(PathOf("low.hex")), Typed("5525"), Typed("5516")};
+    Window->LoadFile1Click();
+    EXPECT_EQ(MessageTexts(),
+              std::vector<QString>{"The image holds no data in program memory 0x0800..0xBFFF"});
+    EXPECT_FALSE(Window->Button6->isEnabled());
 }
