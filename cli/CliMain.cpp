@@ -1,6 +1,7 @@
 // The command-line program's main block: the window's start-up steps that need no port,
 // with the window never shown (the offscreen platform, whatever the session), then the
 // one thing the command line asks for.
+#include "cli/CliImage.h"
 #include "cli/CliOptions.h"
 #include "cli/CliPorts.h"
 #include "cli/CliStation.h"
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
                       .arg(form.ModelNumber)
                       .arg(form.ProcessorNumber)
                       .arg(QString::fromStdString(firmware)));
+        PrintText(stdout, ImageFactsText(form));
         return 0;
     }
     case TCliAction::ListPorts:

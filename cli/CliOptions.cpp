@@ -1,6 +1,9 @@
 #include "cli/CliOptions.h"
 
+#include "firmware/ImageFile.h"
+
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -12,6 +15,18 @@ constexpr int LastComNumber = 256;
 std::optional<TCliOptions> Refuse(QString& Error, const QString& Reason) {
     Error = Reason;
     return std::nullopt;
+}
+
+// Told by its content, as the window's Load File tells it; a file that cannot be read
+// is left to the load, which says so.
+bool IsHexFile(const QString& Path) {
+    QFile file(Path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray head = file.read(static_cast<qint64>(HexFileLimit));
+    return DetectImageFormat(std::span(reinterpret_cast<const uint8_t*>(head.constData()),
+                                       static_cast<size_t>(head.size()))) == TImageFormat::IntelHex;
 }
 
 } // namespace
@@ -37,10 +52,11 @@ Options:
                        a device path such as /dev/ttyUSB0 or /dev/serial/by-id/...
   --slave N            the unit's Modbus slave address, 1 to 247 (default 1); only for
                        the product whose window offers it
-  --image FILE         another image: exactly 65536 bytes, with --processor N and
-                       --model N taken as the window's Load File takes them (decimal, or
-                       hexadecimal after $ or 0x; the low 16 bits are kept); the firmware
-                       version stays this build's
+  --image FILE         another image: an Intel HEX file (only the 128-byte blocks it
+                       holds data for are written) or a raw image of exactly 65536 bytes,
+                       with --processor N and --model N taken as the window's Load File
+                       takes them (decimal, or hexadecimal after $ or 0x; the low 16 bits
+                       are kept); the firmware version stays this build's
   --json FILE|-        write a JSON report (- for standard output: the progress then goes
                        to standard error); a file that cannot be written stops the program
                        before the port is opened
@@ -49,7 +65,8 @@ Options:
                        nothing
   --list-ports         list the serial ports found, with their COM numbers
   --help               this text
-  --version            the program's version and the image it carries
+  --version            the program's version and the image it carries: its format, the
+                       blocks an update sends and the SHA-256 of their bytes
 
 Each log line is printed as it changes: on a terminal the progress line is rewritten in
 place; otherwise one line per stage, with percentages at most every 10 %.
@@ -184,9 +201,10 @@ std::optional<TCliOptions> ParseCliOptions(const QStringList& Arguments, bool Sl
             return Refuse(Error,
                           QStringLiteral("--image: %1 is not a file").arg(options.ImagePath));
         }
-        if (file.size() != ImageFileSize) {
-            return Refuse(Error, QStringLiteral("--image: %1 is %2 bytes long; an image is exactly "
-                                                "%3 bytes")
+        if (file.size() != ImageFileSize && !IsHexFile(options.ImagePath)) {
+            return Refuse(Error, QStringLiteral("--image: %1 is %2 bytes long; a raw image is "
+                                                "exactly %3 bytes (an Intel HEX file may have "
+                                                "any length)")
                                      .arg(options.ImagePath)
                                      .arg(file.size())
                                      .arg(ImageFileSize));

@@ -1,5 +1,6 @@
 #include "cli/CliStation.h"
 
+#include "cli/CliImage.h"
 #include "cli/CliLogFollower.h"
 #include "cli/CliOutcome.h"
 #include "cli/SignalPipe.h"
@@ -133,6 +134,13 @@ int TCliStation::Prepare() {
     if (!Options.ImagePath.isEmpty() && !LoadImage()) {
         return static_cast<int>(TCliStatus::BadArguments);
     }
+    if (Options.ImagePath.isEmpty()) {
+        // What start-up said of the build's image: the data a HEX file held outside
+        // program memory.
+        for (int i = 0; i < Form.ListBox1->count(); ++i) {
+            Say(Form.ListBox1->item(i)->text());
+        }
+    }
     if (Options.Slave) {
         Form.SpinEdit1->setValue(*Options.Slave);
         Form.SlaveAddress = *Options.Slave;
@@ -157,6 +165,9 @@ int TCliStation::Prepare() {
                     {"ProgramFirst", Hex(0x0800)},
                     {"ProgramLast", Hex(Form.LastProgramAddress)},
                     {"ProgramSha256", Sha256(Form.ImageBuffer.data() + 0x0800, programBytes)}});
+    QJsonObject image = Report.Root.value(QStringLiteral("Image")).toObject();
+    AddImageFacts(Form, image);
+    Report.Root.insert(QStringLiteral("Image"), image);
     if (Options.Slave) {
         Report.Root.insert(QStringLiteral("Slave"), *Options.Slave);
     }
@@ -169,14 +180,16 @@ int TCliStation::Prepare() {
 
 bool TCliStation::LoadImage() {
     const qsizetype before = Messages.size();
+    const int linesBefore = Form.ListBox1->count();
     LoadingImage = true;
     Form.LoadFile1Click();
     LoadingImage = false;
     if (Messages.size() != before) {
         return false; // the window said why
     }
-    if (Form.ListBox1->count() > 0) {
-        Say(Form.ListBox1->item(Form.ListBox1->count() - 1)->text());
+    // "New File Loaded...", and what a HEX file held outside program memory.
+    for (int i = linesBefore; i < Form.ListBox1->count(); ++i) {
+        Say(Form.ListBox1->item(i)->text());
     }
     return true;
 }
