@@ -18,6 +18,11 @@
 // to the disk, given the old file's owner and permissions, renamed over it. A path that is a
 // symbolic link is written through: its target is replaced and the link stays.
 //
+// Programs that save the file at the same time take turns (SettingsLock.h, a lock file
+// "Bootload.Ini.lock" beside it): each reads, changes and replaces the file while the others
+// wait, so every line each of them saves is kept. A save waits a few seconds at most for
+// the others, then fails and says so.
+//
 // Only a file that cannot be a settings file (a directory, FIFO or device, NUL bytes,
 // over 1 MiB) is refused, and it is never written; so is a file that may not be written
 // (read-only), though the rename would replace it. No write makes a file longer than
@@ -79,3 +84,10 @@ QByteArray IniWithValue(const QByteArray& Text, QStringView Section, QStringView
 // file is left. A missing file is created.
 bool WriteIniValue(const QString& Path, QStringView Section, QStringView Key, const QString& Value,
                    QString* Error = nullptr);
+
+// Adds Key=Value to Section of the file at Path unless the section holds Key already; the
+// look and the write are one step for every program that saves the file. True when the
+// file holds Key afterwards, with the value it holds in Held: Value (trimmed) when added,
+// the value found otherwise. False as for WriteIniValue, the file as it was.
+bool AddIniValue(const QString& Path, QStringView Section, QStringView Key, const QString& Value,
+                 QString* Held, QString* Error = nullptr);

@@ -1,6 +1,7 @@
 // "Bootload.Ini" as people edit it: the reading rules and the one-value writes as bytes in
 // and bytes out, the files that are refused, and the atomic replace.
 #include "settings/IniFile.h"
+#include "settings/SettingsLock.h"
 
 #include <QDir>
 #include <QFile>
@@ -168,10 +169,15 @@ protected:
         QFile file(PathOf(Name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
     }
-    // Everything in the directory: a temporary file left behind shows here.
-    QStringList Entries() const {
-        return QDir(Dir.path())
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    // Everything in Folder but the lock file that saves leave: a temporary file left
+    // behind shows here.
+    QStringList Entries(const QString& Folder = ".") const {
+        QStringList entries =
+            QDir(PathOf(Folder))
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        entries.removeAll(QStringLiteral("Bootload.Ini.lock"));
+        entries.removeAll(QStringLiteral("bench.ini.lock"));
+        return entries;
     }
     struct stat Stat() const {
         struct stat info {};
@@ -304,8 +310,22 @@ TEST_F(IniFile, SymbolicLinkIsWrittenThrough) {
     EXPECT_TRUE(S_ISLNK(Stat().st_mode));
     EXPECT_EQ(Read("shared/bench.ini"), "[Options]\nComms_Port=4\n");
     EXPECT_EQ(Entries(), (QStringList{"Bootload.Ini", "shared"}));
-    EXPECT_EQ(QDir(PathOf("shared")).entryList(QDir::Files | QDir::Hidden),
-              QStringList{"bench.ini"});
+    EXPECT_EQ(Entries("shared"), QStringList{"bench.ini"});
+    EXPECT_TRUE(QFile::exists(PathOf("shared/bench.ini.lock"))) << "locked beside the target";
+}
+
+// A save waits for another program's save (its lock) a few seconds at most, then fails,
+// says why and leaves the file as it was.
+TEST_F(IniFile, ASaveThatCannotHaveTheLockFailsWithItsReason) {
+    Write("[Options]\nComms_Port=3\n");
+    TSettingsLock other;
+    ASSERT_TRUE(other.Take(Path(), TLockMode::Exclusive, 0));
+    ASSERT_TRUE(other.Held());
+    EXPECT_TRUE(QFile::exists(PathOf("Bootload.Ini.lock")));
+    QString error;
+    EXPECT_FALSE(WriteIniValue(Path(), u"Options", u"Comms_Port", "4", &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("another program is saving"))) << error.toStdString();
+    EXPECT_EQ(Read(), "[Options]\nComms_Port=3\n");
 }
 
 // A read-only file is not replaced, though the directory would allow it; a read-only
