@@ -239,8 +239,10 @@ bool TWin32RxWait::WatchDone() {
         // the reads go on, or end, by themselves.
         const DWORD code = ::GetLastError();
         if (!Stopped()) {
-            qCDebug(lcSerial).noquote() << "receive thread: the wait for line errors ended ("
-                                        << Win32ErrorText(code) << "); reading on without it";
+            qCDebug(lcSerial).noquote()
+                << QStringLiteral("receive thread: the wait for line errors ended (%1); reading "
+                                  "on without it")
+                       .arg(Win32ErrorText(code));
         }
         Watching = false;
         return true;

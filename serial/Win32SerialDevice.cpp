@@ -137,10 +137,16 @@ TSerialDevice::TOpenResult TWin32SerialDevice::Open(const QString& DevicePathGiv
         return TOpenResult::Failed;
     }
     Handle = handle;
-    // A character device without line settings (NUL, a console) is no serial port either.
+    // A character device without the serial functions (NUL, a console) is no serial port
+    // either. A port whose settings cannot be read as they stand (Wine on a pty at a rate
+    // it does not know) is one: Configure sets them whole.
     DCB settings{};
     settings.DCBlength = sizeof settings;
-    if (::GetFileType(handle) != FILE_TYPE_CHAR || !::GetCommState(handle, &settings)) {
+    const bool isCharacter = ::GetFileType(handle) == FILE_TYPE_CHAR;
+    const DWORD stateCode =
+        isCharacter && !::GetCommState(handle, &settings) ? ::GetLastError() : 0;
+    if (!isCharacter || stateCode == ERROR_INVALID_FUNCTION || stateCode == ERROR_INVALID_HANDLE ||
+        stateCode == ERROR_NOT_SUPPORTED) {
         FailOpen(QStringLiteral("%1 is not a serial port").arg(Path), 0);
         Failure.Kind = TOpenFailureKind::NotATty;
         Close();
@@ -179,7 +185,16 @@ bool TWin32SerialDevice::Configure(const TLineSettings& Settings) {
     DCB wanted{};
     wanted.DCBlength = sizeof wanted;
     if (!::GetCommState(port, &wanted)) {
-        return FailOpen("cannot read the line settings of");
+        // Settings the driver cannot report (Wine on a pty left at a rate it does not
+        // know): set them whole, from a plain line with DTR and RTS on.
+        const DWORD code = ::GetLastError();
+        qCDebug(lcSerial).noquote()
+            << QStringLiteral("%1: its line settings cannot be read (%2); setting them anew")
+                   .arg(Path, code != 0 ? Win32ErrorText(code) : QStringLiteral("no reason given"));
+        wanted = DCB{};
+        wanted.DCBlength = sizeof wanted;
+        wanted.fDtrControl = DTR_CONTROL_ENABLE;
+        wanted.fRtsControl = RTS_CONTROL_ENABLE;
     }
     wanted.BaudRate = Settings.BaudRate;
     wanted.ByteSize = Settings.DataBits;

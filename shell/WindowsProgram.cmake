@@ -32,7 +32,8 @@ function(bootload_windows_runtime_files out)
 endfunction()
 
 # target: its resource (FILE_NAME is the program file's name), the windows subsystem when
-# GUI is given, and the runtime files copied beside it after each link.
+# GUI is given, and the runtime files copied beside it (its folder in the build tree)
+# whenever they change.
 function(bootload_windows_program target)
   cmake_parse_arguments(arg "GUI" "FILE_NAME" "" ${ARGN})
   set(RC_FILE_NAME ${arg_FILE_NAME})
@@ -43,23 +44,33 @@ function(bootload_windows_program target)
   else()
     set(RC_FLAGS 0)
   endif()
-  configure_file(${BOOTLOAD_RESOURCE_TEMPLATE} ${CMAKE_BINARY_DIR}/resources/${target}.rc @ONLY)
-  target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/resources/${target}.rc)
-  set_source_files_properties(${CMAKE_BINARY_DIR}/resources/${target}.rc PROPERTIES
+  set(resource ${CMAKE_BINARY_DIR}/resources/${target}.rc)
+  configure_file(${BOOTLOAD_RESOURCE_TEMPLATE} ${resource} @ONLY)
+  target_sources(${target} PRIVATE ${resource})
+  set_source_files_properties(${resource} TARGET_DIRECTORY ${target} PROPERTIES
     OBJECT_DEPENDS "${BOOTLOAD_WINDOWS_ICON}")
   if(arg_GUI)
     set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
   endif()
 
+  get_target_property(folder ${target} BINARY_DIR)
   bootload_windows_runtime_files(files)
+  set(sources)
   set(commands)
   foreach(entry ${files})
     string(REPLACE "|" ";" parts "${entry}")
     list(GET parts 0 source)
-    list(GET parts 1 folder)
+    list(GET parts 1 subfolder)
+    list(APPEND sources "${source}")
     list(APPEND commands
-      COMMAND ${CMAKE_COMMAND} -E make_directory "$<TARGET_FILE_DIR:${target}>/${folder}"
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different "${source}" "$<TARGET_FILE_DIR:${target}>/${folder}")
+      COMMAND ${CMAKE_COMMAND} -E make_directory "${folder}/${subfolder}"
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different "${source}" "${folder}/${subfolder}")
   endforeach()
-  add_custom_command(TARGET ${target} POST_BUILD ${commands} VERBATIM)
+  set(stamp ${CMAKE_BINARY_DIR}/resources/${target}.runtime)
+  add_custom_command(OUTPUT ${stamp} ${commands}
+    COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+    DEPENDS ${sources}
+    COMMENT "The DLLs and plugins beside ${arg_FILE_NAME}" VERBATIM)
+  add_custom_target(${target}_runtime DEPENDS ${stamp})
+  add_dependencies(${target} ${target}_runtime)
 endfunction()
