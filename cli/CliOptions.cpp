@@ -71,11 +71,12 @@ Options:
 Each log line is printed as it changes: on a terminal the progress line is rewritten in
 place; otherwise one line per stage, with percentages at most every 10 %.
 
-SIGINT or SIGTERM stops the run as closing the window does. Before the erase it ends at
-the next stage (a unit already in its bootloader is first told to leave it and restart),
-with status 10. Once the erase has begun the update runs to its end, and the status says
-how it ended. Further signals change nothing (SIGKILL would: it can leave the unit half
-written, waiting in its bootloader).
+SIGINT, SIGTERM, SIGHUP (the terminal or session closed) or SIGQUIT stops the run as
+closing the window does. Before the erase it ends at the next stage (a unit already in its
+bootloader is first told to leave it and restart), with status 10. Once the erase has begun
+the update runs to its end, and the status says how it ended. Further signals change
+nothing (SIGKILL would: it can leave the unit half written, waiting in its bootloader).
+Started with SIGHUP ignored (nohup), the program leaves it ignored.
 
 Exit status:
   0   complete: image written, unit restarted and finalised
@@ -88,7 +89,7 @@ Exit status:
   7   write error: the unit's program memory is partly written
   8   settings not saved: the unit's settings could not be read; the unit is untouched
   9   settings not restored: the image is written, the unit's settings are not back
-  10  stopped by SIGINT or SIGTERM before the erase
+  10  stopped by a signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT) before the erase
 )");
 }
 

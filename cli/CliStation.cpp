@@ -23,7 +23,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <csignal>
 #include <unistd.h>
 
 #ifndef BOOTLOAD_CLI_VERSION
@@ -102,7 +101,7 @@ TCliStation::TCliStation(TMainForm& Window, const TCliOptions& Given, FILE* Stre
         return answer;
     });
     Signals = new TSignalPipe(this);
-    connect(Signals, &TSignalPipe::Received, this, [this](int Number) { OnSignal(Number); });
+    connect(Signals, &TSignalPipe::Received, this, [this](const QString& Name) { OnSignal(Name); });
 }
 
 TCliStation::~TCliStation() {
@@ -128,7 +127,7 @@ int TCliStation::Prepare() {
         return static_cast<int>(TCliStatus::BadArguments);
     }
     if (!Signals->IsReady()) {
-        PrintCliError(QStringLiteral("cannot catch SIGINT and SIGTERM"));
+        PrintCliError(QStringLiteral("cannot catch the signals that stop a run"));
         return static_cast<int>(TCliStatus::Unknown);
     }
     if (!Options.ImagePath.isEmpty() && !LoadImage()) {
@@ -233,22 +232,21 @@ bool TCliStation::OpenPort() {
     return opened;
 }
 
-void TCliStation::OnSignal(int Number) {
+void TCliStation::OnSignal(const QString& Name) {
     ++SignalsSeen;
-    const QString name = Number == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM");
     if (Identifying) {
         // Nothing is changed by a read: the wait in progress ends at once.
-        PrintCliError(name + QStringLiteral(": stopping"));
+        PrintCliError(Name + QStringLiteral(": stopping"));
         if (Form.Comms != nullptr) {
             Form.Comms->Close();
         }
         return;
     }
     if (SignalsSeen == 1) {
-        PrintCliError(name + QStringLiteral(": stopping the update where the unit can be left"));
+        PrintCliError(Name + QStringLiteral(": stopping the update where the unit can be left"));
         Form.RequestStop();
     } else {
-        PrintCliError(name + QStringLiteral(": already stopping; the update ends as soon as the "
+        PrintCliError(Name + QStringLiteral(": already stopping; the update ends as soon as the "
                                             "unit can be left"));
     }
 }

@@ -36,7 +36,7 @@ private:
     int Prepare();
     bool LoadImage();
     bool OpenPort();
-    void OnSignal(int Number);
+    void OnSignal(const QString& Name);
     int Finish(int Status, const QString& Outcome);
     // Prints an error and keeps it for the report.
     void ReportError(const QString& Text);

@@ -168,6 +168,34 @@ TEST(CliRunTest, SignalStopsTheRunBeforeTheEraseAndASecondOneDoesNotKillIt) {
     EXPECT_EQ(station.Unit().Report().Erases, 0u);
 }
 
+// Reads the program's output up to the first line that begins with Prefix; false when
+// it ends or the bound passes first.
+bool ReadUpTo(TChildProcess& Program, const std::string& Prefix) {
+    std::string line;
+    do {
+        line = Program.ReadLine(CliBoundMs);
+    } while (!line.empty() && line.rfind(Prefix, 0) != 0);
+    return !line.empty();
+}
+
+TEST(CliRunTest, HangUpOrQuitDuringTheWriteLetTheUpdateRunToItsEnd) {
+    // The terminal or the ssh session closed while the image is being written.
+    TUnitSimConfig slowWrites;
+    slowWrites.WriteMs = 5;
+    TCliStation station(slowWrites);
+    const std::unique_ptr<TChildProcess> program = station.Start({"--port", "COM3"});
+    ASSERT_TRUE(ReadUpTo(*program, "Sending New Program Data"));
+    program->Signal(SIGHUP);
+    program->Signal(SIGQUIT);
+    const TCliResult result = Collect(*program);
+    EXPECT_EQ(result.Status, 0) << result.Errors;
+    // Both caught, in either order: the first stops, the second finds it stopping.
+    EXPECT_THAT(result.Errors, HasSubstr("SIGHUP: "));
+    EXPECT_THAT(result.Errors, HasSubstr("SIGQUIT: "));
+    EXPECT_THAT(result.Errors, HasSubstr("already stopping"));
+    ExpectImageWritten(station.Unit());
+}
+
 TEST(CliRunTest, FourStationsAtOnceAllComplete) {
     // The fourth with an image of its own, through the window's Load File.
     std::vector<uint8_t> ownImage(65536);
@@ -250,11 +278,7 @@ TEST(CliRunTest, SecondProgramOnTheSamePortIsRefusedAndTheFirstCompletes) {
     slowWrites.WriteMs = 5;
     TCliStation station(slowWrites);
     const std::unique_ptr<TChildProcess> first = station.Start({"--port", "COM3"});
-    std::string line;
-    do {
-        line = first->ReadLine(CliBoundMs);
-    } while (!line.empty() && line.rfind("Sending New Program Data", 0) != 0);
-    ASSERT_FALSE(line.empty());
+    ASSERT_TRUE(ReadUpTo(*first, "Sending New Program Data"));
     const TCliResult second = station.Run({"--port", "COM3"});
     EXPECT_EQ(second.Status, 3);
     const TCliResult result = Collect(*first);

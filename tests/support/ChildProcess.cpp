@@ -54,6 +54,11 @@ TChildProcess::TChildProcess(const std::vector<std::string>& Arguments,
     if (Pid == 0) {
         ::dup2(pipe[1], STDOUT_FILENO);
         ::dup2(errorPipe[1], STDERR_FILENO);
+        // As started from a terminal, whatever the test runner was started ignoring
+        // (nohup, a background job).
+        for (const int number : {SIGHUP, SIGINT, SIGQUIT}) {
+            ::signal(number, SIG_DFL);
+        }
         if (!WorkingDirectory.empty() && ::chdir(WorkingDirectory.c_str()) != 0) {
             ::_exit(126);
         }
