@@ -15,6 +15,10 @@
 //       the slowest station's wall time / the lone station's
 //   bootload_figures lowlatency STATION
 //       what the serial component logged about low-latency mode when it opened the port
+//   bootload_figures partial FULL_REPORT PART_REPORT MARGIN
+//       bootload-cli's update with a release filling part of program memory against one
+//       with the whole image: time and write stage time against the share of blocks sent;
+//       met when the write stage takes at most the blocks' share plus MARGIN
 //   bootload_figures gbench JSON
 //       one line per Google Benchmark result: name, a tab, time and throughput
 #include "bench/BenchMath.h"
@@ -219,6 +223,26 @@ int LowLatency(const QStringList& Args) {
     return 0;
 }
 
+int Partial(const QStringList& Args) {
+    const auto full = ReadJson(Args.value(0));
+    const auto part = ReadJson(Args.value(1));
+    if (!full || !part || !Complete(*full, Args.value(0)) || !Complete(*part, Args.value(1))) {
+        return 1;
+    }
+    const TPartialFigure figure = PartialFigure(*full, *part);
+    if (!figure.Valid) {
+        std::fprintf(stderr, "bootload_figures: no write stage or block count to compare\n");
+        return 1;
+    }
+    std::printf("%.2f of the whole image's time (%.0f ms / %.0f ms); writing %.2f (%.0f ms / "
+                "%.0f ms) for %.1f %% of the blocks (%d / %d)\t%s\n",
+                figure.TimeRatio(), figure.PartMs, figure.FullMs, figure.WriteRatio(),
+                figure.PartWriteMs, figure.FullWriteMs, 100 * figure.BlockShare(),
+                figure.PartBlocks, figure.FullBlocks,
+                Verdict(figure.WriteRatio() <= figure.BlockShare() + Args.value(2).toDouble()));
+    return 0;
+}
+
 int GoogleBenchmark(const QStringList& Args) {
     const auto results = ReadJson(Args.value(0));
     if (!results) {
@@ -264,12 +288,15 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("lowlatency") && rest.size() == 1) {
         return LowLatency(rest);
     }
+    if (command == QLatin1String("partial") && rest.size() == 3) {
+        return Partial(rest);
+    }
     if (command == QLatin1String("gbench") && rest.size() == 1) {
         return GoogleBenchmark(rest);
     }
-    std::fprintf(
-        stderr,
-        "usage: bootload_figures wire|turnaround|program|cpu|rss|parallel|lowlatency|gbench ... "
-        "(see the head of bench/BenchFigures.cpp)\n");
+    std::fprintf(stderr, "usage: bootload_figures "
+                         "wire|turnaround|program|cpu|rss|parallel|lowlatency|partial|gbench "
+                         "... "
+                         "(see the head of bench/BenchFigures.cpp)\n");
     return 2;
 }

@@ -89,3 +89,33 @@ double Percentile(std::vector<double> Values, double Fraction) {
     const auto rank = static_cast<size_t>(std::ceil(Fraction * static_cast<double>(Values.size())));
     return Values[std::clamp<size_t>(rank, 1, Values.size()) - 1];
 }
+
+namespace {
+
+// Wall time of a bootload-cli report's stage whose line begins with Prefix; -1 when none.
+double ReportStageMs(const QJsonObject& Report, const QString& Prefix) {
+    for (const auto& value : Report.value(QStringLiteral("Stages")).toArray()) {
+        const QJsonObject stage = value.toObject();
+        if (stage.value(QStringLiteral("Stage")).toString().startsWith(Prefix)) {
+            return stage.value(QStringLiteral("EndMs")).toDouble() -
+                   stage.value(QStringLiteral("StartMs")).toDouble();
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+TPartialFigure PartialFigure(const QJsonObject& Full, const QJsonObject& Part) {
+    TPartialFigure figure;
+    const QString sending = QStringLiteral("Sending New Program Data");
+    figure.FullMs = Full.value(QStringLiteral("TotalSeconds")).toDouble(-1) * 1000;
+    figure.PartMs = Part.value(QStringLiteral("TotalSeconds")).toDouble(-1) * 1000;
+    figure.FullWriteMs = ReportStageMs(Full, sending);
+    figure.PartWriteMs = ReportStageMs(Part, sending);
+    figure.FullBlocks = Full.value(QStringLiteral("Image")).toObject().value("Blocks").toInt(-1);
+    figure.PartBlocks = Part.value(QStringLiteral("Image")).toObject().value("Blocks").toInt(-1);
+    figure.Valid = figure.FullMs > 0 && figure.PartMs > 0 && figure.FullWriteMs > 0 &&
+                   figure.PartWriteMs >= 0 && figure.FullBlocks > 0 && figure.PartBlocks >= 0;
+    return figure;
+}

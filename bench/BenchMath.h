@@ -46,3 +46,23 @@ double Percentile(std::vector<double> Values, double Fraction);
 
 // Wall time of a station's stage, or -1 when it has none of that name.
 double StageMs(const QJsonObject& Station, const QString& Stage);
+
+// A release that fills part of program memory against the whole image, from bootload-cli's
+// reports of an update with each (figure 7).
+struct TPartialFigure {
+    bool Valid = false;
+    double FullMs = 0; // the whole update
+    double PartMs = 0;
+    double FullWriteMs = 0; // its write stage
+    double PartWriteMs = 0;
+    int FullBlocks = 0; // blocks sent
+    int PartBlocks = 0;
+    double TimeRatio() const { return FullMs > 0 ? PartMs / FullMs : 0; }
+    double WriteRatio() const { return FullWriteMs > 0 ? PartWriteMs / FullWriteMs : 0; }
+    double BlockShare() const {
+        return FullBlocks > 0 ? static_cast<double>(PartBlocks) / FullBlocks : 0;
+    }
+};
+
+// Valid when both reports have their run's time, a write stage and the blocks they sent.
+TPartialFigure PartialFigure(const QJsonObject& Full, const QJsonObject& Part);

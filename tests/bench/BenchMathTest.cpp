@@ -120,4 +120,28 @@ TEST(Percentile, TakesTheNearestRankOfUnsortedValues) {
     EXPECT_EQ(Percentile({7.0}, 0.99), 7.0);
 }
 
+// bootload-cli's report of an update: its time, its write stage among the others and the
+// blocks it sent.
+QJsonObject CliReport(double Seconds, double WriteStartMs, double WriteEndMs, int Blocks) {
+    return QJsonObject{
+        {"TotalSeconds", Seconds},
+        {"Image", QJsonObject{{"Blocks", Blocks}}},
+        {"Stages", QJsonArray{QJsonObject{{"Stage", "Erasing Program Memory......"},
+                                          {"StartMs", 100.0},
+                                          {"EndMs", WriteStartMs}},
+                              QJsonObject{{"Stage", "Sending New Program Data......"},
+                                          {"StartMs", WriteStartMs},
+                                          {"EndMs", WriteEndMs}}}}};
+}
+
+TEST(PartialFigure, ComparesTheWholeRunAndTheWriteStageWithTheShareOfBlocks) {
+    const TPartialFigure figure =
+        PartialFigure(CliReport(6.0, 1000, 5000, 368), CliReport(3.0, 1000, 2000, 92));
+    ASSERT_TRUE(figure.Valid);
+    EXPECT_DOUBLE_EQ(figure.TimeRatio(), 0.5);
+    EXPECT_DOUBLE_EQ(figure.WriteRatio(), 0.25);
+    EXPECT_DOUBLE_EQ(figure.BlockShare(), 0.25);
+    EXPECT_FALSE(PartialFigure(CliReport(6.0, 1000, 5000, 368), QJsonObject{}).Valid);
+}
+
 } // namespace
