@@ -15,5 +15,11 @@ bool FollowLinks(const QString& Path, QString& Target);
 
 // Replaces Target (created when missing) with Bytes. A file that may not be written
 // (read-only) is refused, though the replacement would succeed. False with the reason in
-// Error; Target is then as it was and no temporary file is left.
+// Error; Target is then as it was and no temporary file is left. The caller holds the save
+// lock (SettingsLock.h).
+// POSIX: the temporary files are named ".<name>.<pid>-<16 hex digits>.tmp", and those that
+// a save left behind when its program died are removed first. In a folder where no file
+// can be made (one the user may not write), a Target that may be written is rewritten in
+// place instead: not in one step then, but flushed to the disk before true, and put back
+// as it was when the rewrite fails part-way.
 bool ReplaceFileContent(const QString& Target, const QByteArray& Bytes, QString* Error);

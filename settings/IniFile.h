@@ -15,8 +15,10 @@
 // does not end with a line end gets one first. Of a section that appears twice, the first
 // one grows. Writing the value the file holds already leaves the file untouched, not even
 // rewritten. The file is replaced atomically: a temporary file beside it, written, flushed
-// to the disk, given the old file's owner and permissions, renamed over it. A path that is a
-// symbolic link is written through: its target is replaced and the link stays.
+// to the disk, given the old file's owner and permissions, renamed over it; in a folder the
+// user may not write, a file they may write is rewritten in place and flushed to the disk
+// (FileReplace.h). A path that is a symbolic link is written through: its target is
+// replaced and the link stays.
 //
 // Programs that save the file at the same time take turns (SettingsLock.h, a lock file
 // "Bootload.Ini.lock" beside it): each reads, changes and replaces the file while the others

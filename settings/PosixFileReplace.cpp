@@ -1,14 +1,18 @@
 // Replacing a file on a POSIX system: a temporary file beside it, given the old file's
-// owner and permissions, written, flushed to the disk and renamed over it.
+// owner and permissions, written, flushed to the disk and renamed over it; in a folder
+// where no file can be made, the file rewritten in place.
 #include "settings/FileReplace.h"
 
 #include "settings/ErrorText.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,14 +42,46 @@ private:
     int Fd;
 };
 
+// The temporary files of a save: ".<name>.<pid>-<16 hex digits>.tmp" beside the file, so
+// that one a program left behind when it died can be told from any other file, and its
+// program looked for.
+QString TemporaryName(const QString& FileName) {
+    return QStringLiteral(".%1.%2-%3.tmp")
+        .arg(FileName)
+        .arg(::getpid())
+        .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+}
+
+QRegularExpression TemporaryNamePattern(const QString& FileName) {
+    return QRegularExpression(QStringLiteral("^\\.%1\\.([0-9]{1,9})-[0-9a-f]{16}\\.tmp$")
+                                  .arg(QRegularExpression::escape(FileName)));
+}
+
+// Removes the temporary files that saves of Target left behind when their program ended
+// before it could (a crash, a power cut): those of processes that are gone. Saves take the
+// save lock, so none is under way meanwhile; a process that is still there keeps its own.
+void RemoveStaleTemporaries(const QString& Target) {
+    const QFileInfo info(Target);
+    const QRegularExpression ours = TemporaryNamePattern(info.fileName());
+    const QDir folder(info.path());
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
+        const QRegularExpressionMatch match = ours.match(name);
+        if (!match.hasMatch()) {
+            continue;
+        }
+        const auto pid = static_cast<pid_t>(match.captured(1).toLong());
+        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) {
+            (void)::unlink(QFile::encodeName(folder.filePath(name)).constData());
+        }
+    }
+}
+
 // A new, empty file beside Target, open for writing; its path in TempPath. Created with
 // the default permissions (the umask applies), as a new settings file would be.
 int CreateTemporary(const QString& Target, QString& TempPath) {
     const QFileInfo info(Target);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        TempPath = QStringLiteral("%1/.%2.%3.tmp")
-                       .arg(info.path(), info.fileName())
-                       .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+        TempPath = info.path() + u'/' + TemporaryName(info.fileName());
         const int fd = ::open(QFile::encodeName(TempPath).constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) {
@@ -74,43 +110,115 @@ bool WriteAll(int Fd, const QByteArray& Bytes) {
     return true;
 }
 
-// Replaces Target with Bytes: written to a temporary file beside it, flushed to the disk,
-// given Old's owner and permissions (when there was a file), renamed over it. On failure
-// the temporary file is removed and Target is as it was.
-bool ReplaceFile(const QString& Target, const QByteArray& Bytes, const struct stat* Old,
-                 QString* Error) {
-    QString tempPath;
-    TFd temp(CreateTemporary(Target, tempPath));
-    if (temp.Get() < 0) {
-        SetError(Error, QStringLiteral("cannot create a file in %1: %2")
-                            .arg(QFileInfo(Target).path(), ErrorText(errno)));
-        return false;
+bool ReadAll(int Fd, QByteArray& Bytes) {
+    qsizetype done = 0;
+    while (done < Bytes.size()) {
+        const ssize_t n = ::read(Fd, Bytes.data() + done, Bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO; // shorter than it was a moment ago
+            }
+            return false;
+        }
+        done += n;
     }
-    const QByteArray nativeTemp = QFile::encodeName(tempPath);
+    return true;
+}
+
+// Rewrites Target with Bytes in place, for a folder where no file can be made beside it
+// (one the user may not write): the file stays the same file, its owner and permissions
+// with it. Room for a longer file is taken first, so that a full disk or a size limit
+// fails before any byte changes; a write that fails part-way puts the old bytes back.
+// Flushed to the disk before it reports success.
+bool RewriteInPlace(const QString& Target, const QByteArray& Bytes, QString* Error) {
+    const auto fail = [&](const QString& Step) {
+        SetError(Error,
+                 QStringLiteral("cannot %1 %2 in place: %3").arg(Step, Target, ErrorText(errno)));
+        return false;
+    };
+    TFd file(::open(QFile::encodeName(Target).constData(),
+                    O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW));
+    if (file.Get() < 0) {
+        return fail(QStringLiteral("open"));
+    }
+    struct stat info {};
+    if (::fstat(file.Get(), &info) != 0) {
+        return fail(QStringLiteral("look at"));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        return fail(QStringLiteral("rewrite"));
+    }
+    QByteArray old(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
+    if (!ReadAll(file.Get(), old)) {
+        return fail(QStringLiteral("read"));
+    }
+    if (Bytes.size() > old.size()) {
+        const int code = ::posix_fallocate(file.Get(), 0, Bytes.size());
+        if (code != 0 && code != EINVAL && code != EOPNOTSUPP) {
+            (void)::ftruncate(file.Get(), old.size());
+            errno = code;
+            return fail(QStringLiteral("make room to rewrite"));
+        }
+    }
+    const auto restore = [&](const QString& Step) {
+        const int code = errno;
+        if (::lseek(file.Get(), 0, SEEK_SET) == 0) {
+            (void)WriteAll(file.Get(), old);
+        }
+        (void)::ftruncate(file.Get(), old.size());
+        (void)::fsync(file.Get());
+        errno = code;
+        return fail(Step);
+    };
+    if (::lseek(file.Get(), 0, SEEK_SET) != 0 || !WriteAll(file.Get(), Bytes)) {
+        return restore(QStringLiteral("write"));
+    }
+    if (Bytes.size() < old.size() && ::ftruncate(file.Get(), Bytes.size()) != 0) {
+        return restore(QStringLiteral("shorten"));
+    }
+    if (::fsync(file.Get()) != 0) {
+        return fail(QStringLiteral("flush"));
+    }
+    if (file.Close() != 0) {
+        return fail(QStringLiteral("close"));
+    }
+    return true;
+}
+
+// Replaces Target with Bytes: written to the temporary file Temp (at TempPath) beside it,
+// flushed to the disk, given Old's owner and permissions (when there was a file), renamed
+// over it. On failure the temporary file is removed and Target is as it was.
+bool ReplaceFile(const QString& Target, const QByteArray& Bytes, const struct stat* Old, TFd& Temp,
+                 const QString& TempPath, QString* Error) {
+    const QByteArray nativeTemp = QFile::encodeName(TempPath);
     const auto fail = [&](const QString& Step) {
         const int code = errno;
-        temp.Close();
+        Temp.Close();
         ::unlink(nativeTemp.constData());
-        SetError(Error, QStringLiteral("cannot %1 %2: %3").arg(Step, tempPath, ErrorText(code)));
+        SetError(Error, QStringLiteral("cannot %1 %2: %3").arg(Step, TempPath, ErrorText(code)));
         return false;
     };
     if (Old != nullptr) {
         // The owner only where the rights allow it (root, or a group of one's own); the
         // permissions always, and before any byte is written.
-        if (::fchown(temp.Get(), Old->st_uid, Old->st_gid) != 0) {
-            (void)::fchown(temp.Get(), static_cast<uid_t>(-1), Old->st_gid);
+        if (::fchown(Temp.Get(), Old->st_uid, Old->st_gid) != 0) {
+            (void)::fchown(Temp.Get(), static_cast<uid_t>(-1), Old->st_gid);
         }
-        if (::fchmod(temp.Get(), Old->st_mode & 07777) != 0) {
+        if (::fchmod(Temp.Get(), Old->st_mode & 07777) != 0) {
             return fail(QStringLiteral("set the permissions of"));
         }
     }
-    if (!WriteAll(temp.Get(), Bytes)) {
+    if (!WriteAll(Temp.Get(), Bytes)) {
         return fail(QStringLiteral("write"));
     }
-    if (::fsync(temp.Get()) != 0) {
+    if (::fsync(Temp.Get()) != 0) {
         return fail(QStringLiteral("flush"));
     }
-    if (temp.Close() != 0) {
+    if (Temp.Close() != 0) {
         return fail(QStringLiteral("close"));
     }
     if (::rename(nativeTemp.constData(), QFile::encodeName(Target).constData()) != 0) {
@@ -156,5 +264,18 @@ bool ReplaceFileContent(const QString& Target, const QByteArray& Bytes, QString*
         SetError(Error, QStringLiteral("cannot write %1: %2").arg(Target, ErrorText(errno)));
         return false;
     }
-    return ReplaceFile(Target, Bytes, existed ? &old : nullptr, Error);
+    RemoveStaleTemporaries(Target);
+    QString tempPath;
+    TFd temp(CreateTemporary(Target, tempPath));
+    if (temp.Get() < 0) {
+        const int code = errno;
+        // A folder the user may not write, holding a file they may: rewritten in place.
+        if (existed && (code == EACCES || code == EPERM)) {
+            return RewriteInPlace(Target, Bytes, Error);
+        }
+        SetError(Error, QStringLiteral("cannot create a file in %1: %2")
+                            .arg(QFileInfo(Target).path(), ErrorText(code)));
+        return false;
+    }
+    return ReplaceFile(Target, Bytes, existed ? &old : nullptr, temp, tempPath, Error);
 }

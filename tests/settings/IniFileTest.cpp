@@ -12,9 +12,12 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -328,11 +331,10 @@ TEST_F(IniFile, ASaveThatCannotHaveTheLockFailsWithItsReason) {
     EXPECT_EQ(Read(), "[Options]\nComms_Port=3\n");
 }
 
-// A read-only file is not replaced, though the directory would allow it; a read-only
-// directory allows no replacement.
-TEST_F(IniFile, ReadOnlyFileOrDirectoryFailsAndKeepsTheFile) {
+// A read-only file is not replaced, though the folder would allow it.
+TEST_F(IniFile, ReadOnlyFileFailsAndIsKept) {
     if (RunningAsRoot()) {
-        GTEST_SKIP() << "root writes read-only files and directories";
+        GTEST_SKIP() << "root writes read-only files";
     }
     Write("[Options]\nComms_Port=3\n");
     ASSERT_EQ(::chmod(Native().constData(), 0444), 0);
@@ -340,36 +342,107 @@ TEST_F(IniFile, ReadOnlyFileOrDirectoryFailsAndKeepsTheFile) {
     EXPECT_FALSE(WriteIniValue(Path(), u"Options", u"Comms_Port", "4", &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(Read(), "[Options]\nComms_Port=3\n");
-    ASSERT_EQ(::chmod(Native().constData(), 0644), 0);
-
-    ASSERT_EQ(::chmod(QFile::encodeName(Dir.path()).constData(), 0555), 0);
-    error.clear();
-    EXPECT_FALSE(WriteIniValue(Path(), u"Options", u"Comms_Port", "4", &error));
-    ::chmod(QFile::encodeName(Dir.path()).constData(), 0755);
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(Read(), "[Options]\nComms_Port=3\n");
     EXPECT_EQ(Entries(), QStringList{"Bootload.Ini"});
 }
 
-// A write that fails half-way (here: the file size limit, which binds root too) leaves
-// the old file and no temporary file.
+// Runs Save with the file size limit at Bytes (it binds root too) and SIGXFSZ ignored.
+bool UnderFileSizeLimit(rlim_t Bytes, const std::function<bool()>& Save) {
+    rlimit previous{};
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = Bytes;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved = Save();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+    return saved;
+}
+
+// A folder the user may not write, holding a settings file they may: no file can be put
+// in its place, so it is rewritten in place, shorter or longer, and stays the same file
+// with its permissions. A rewrite that fails part-way puts the old bytes back; a missing
+// file cannot be made there.
+TEST_F(IniFile, FolderThatMayNotBeWrittenHasTheFileRewrittenInPlace) {
+    if (RunningAsRoot()) {
+        GTEST_SKIP() << "root writes read-only folders";
+    }
+    Write("[Options]\nComms_Port=333\n");
+    ASSERT_EQ(::chmod(Native().constData(), 0640), 0);
+    const struct stat before = Stat();
+    const QByteArray folder = QFile::encodeName(Dir.path());
+    ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
+    const std::unique_ptr<const char, void (*)(const char*)> writableAgain(
+        folder.constData(), [](const char* Folder) { ::chmod(Folder, 0755); });
+
+    QString error;
+    EXPECT_TRUE(WriteIniValue(Path(), u"Options", u"Comms_Port", "4", &error))
+        << error.toStdString();
+    EXPECT_EQ(Read(), "[Options]\nComms_Port=4\n");
+    EXPECT_TRUE(WriteIniValue(Path(), u"Ports", u"COM3", "/dev/ttyUSB0", &error))
+        << error.toStdString();
+    const QByteArray saved = "[Options]\nComms_Port=4\n\n[Ports]\nCOM3=/dev/ttyUSB0\n";
+    EXPECT_EQ(Read(), saved);
+    const struct stat after = Stat();
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(Entries(), QStringList{"Bootload.Ini"});
+
+    // Longer than the limit lets it grow: refused before a byte changes.
+    EXPECT_FALSE(UnderFileSizeLimit(
+        4096, [&] { return WriteIniValue(Path(), u"Options", u"Note", QString(8192, u'x')); }));
+    EXPECT_EQ(Read(), saved);
+    // The same length, but past the limit already: the write stops part-way.
+    const QByteArray large = "[Options]\nComms_Port=3\n;" + QByteArray(8192, 'x') + "\n";
+    {
+        const std::unique_ptr<const char, void (*)(const char*)> readOnlyAgain(
+            folder.constData(), [](const char* Folder) { ::chmod(Folder, 0555); });
+        ASSERT_EQ(::chmod(folder.constData(), 0755), 0);
+        Write(large);
+    }
+    EXPECT_FALSE(UnderFileSizeLimit(
+        4096, [&] { return WriteIniValue(Path(), u"Options", u"Comms_Port", "4"); }));
+    EXPECT_EQ(Read(), large);
+
+    EXPECT_FALSE(WriteIniValue(PathOf("new.ini"), u"Options", u"Comms_Port", "4"));
+    EXPECT_FALSE(QFile::exists(PathOf("new.ini")));
+}
+
+// A write that fails half-way (here: the file size limit) leaves the old file and no
+// temporary file.
 TEST_F(IniFile, FailedWriteLeavesTheOldFileAndNoTemporary) {
     const QByteArray original = "[Options]\nComms_Port=3\n;" + QByteArray(8192, 'x') + "\n";
     Write(original);
-    rlimit previous{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = previous;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     QString error;
-    const bool written = WriteIniValue(Path(), u"Options", u"Comms_Port", "4", &error);
-    ::setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(written);
+    EXPECT_FALSE(UnderFileSizeLimit(
+        4096, [&] { return WriteIniValue(Path(), u"Options", u"Comms_Port", "4", &error); }));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(Read(), original);
     EXPECT_EQ(Entries(), QStringList{"Bootload.Ini"});
+}
+
+// The temporary files of saves whose program died (".Bootload.Ini.<pid>-<16 hex>.tmp")
+// are removed by the next save; one of a program still running, and every other file,
+// stay.
+TEST_F(IniFile, ASaveRemovesTheTemporaryFilesOfProgramsThatAreGone) {
+    Write("[Options]\nComms_Port=3\n");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const QString gone = QStringLiteral(".Bootload.Ini.%1-0123456789abcdef.tmp").arg(child);
+    const QString running = QStringLiteral(".Bootload.Ini.%1-0123456789abcdef.tmp").arg(::getpid());
+    const QStringList others = {".Bootload.Ini.0123456789abcdef.tmp", "notes.tmp",
+                                ".other.ini.1-0123456789abcdef.tmp"};
+    for (const QString& name : QStringList{gone, running} + others) {
+        Write("[Options]\nComms_Po", name);
+    }
+    ASSERT_TRUE(WriteIniValue(Path(), u"Options", u"Comms_Port", "4"));
+    QStringList expected = QStringList{"Bootload.Ini", running} + others;
+    expected.sort();
+    EXPECT_EQ(Entries(), expected);
 }
 
 // Another program replaces the file while the program writes it: whoever renames last
