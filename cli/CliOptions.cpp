@@ -59,7 +59,9 @@ Options:
                        are kept); the firmware version stays this build's
   --json FILE|-        write a JSON report (- for standard output: the progress then goes
                        to standard error); a file that cannot be written stops the program
-                       before the port is opened
+                       before the port is opened. The report is written whole at the end,
+                       through a temporary file beside FILE: an existing FILE is replaced
+                       only then, and is left as it was when the report cannot be written
   --quiet              print only the outcome
   --identify           read the unit's identity (running firmware or bootloader) and change
                        nothing
@@ -90,6 +92,9 @@ Exit status:
   8   settings not saved: the unit's settings could not be read; the unit is untouched
   9   settings not restored: the image is written, the unit's settings are not back
   10  stopped by a signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT) before the erase
+  11  complete (or the unit identified), but the JSON report could not be written
+      whole; a run that failed keeps its own status. Either way an error message and
+      the outcome line say so, and how the update itself ended
 )");
 }
 

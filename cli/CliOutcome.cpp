@@ -21,6 +21,7 @@ constexpr std::array StatusNames{
     TStatusName{TCliStatus::SettingsNotSaved, "settings not saved"},
     TStatusName{TCliStatus::SettingsNotRestored, "settings not restored"},
     TStatusName{TCliStatus::Stopped, "stopped"},
+    TStatusName{TCliStatus::ReportNotWritten, "report not written"},
 };
 
 // The last log line of each way a run ends. Every other last line (a stage cut short by

@@ -18,6 +18,7 @@ enum class TCliStatus : int {
     SettingsNotSaved = 8,    // the unit's settings could not be read: the unit is untouched
     SettingsNotRestored = 9, // written and restarted, but its settings are not back
     Stopped = 10,            // stopped by a signal before the erase
+    ReportNotWritten = 11,   // complete (or identified), but the JSON report is not written
 };
 
 struct TCliOutcome {

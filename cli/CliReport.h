@@ -1,23 +1,25 @@
-// The JSON report of one run: opened (and so checked) before anything else happens,
-// written once at the end.
+// The JSON report of one run: its place checked before anything else happens, written once
+// at the end, whole or not at all.
 #pragma once
 
-#include <QFile>
 #include <QJsonObject>
 #include <QString>
 
 class TCliReport {
 public:
     // Path "-" is standard output; an empty path means no report. False, with the reason,
-    // when the file cannot be written: the caller then starts nothing.
+    // when the report could not be written there: the caller then starts nothing. Nothing
+    // is written yet.
     bool Open(const QString& Path, QString& Error);
     bool IsWanted() const { return Wanted; }
-    // Writes Root; false, with the reason, when that fails.
+    // Writes Root: to a temporary file beside the report's, renamed to it once complete,
+    // so an existing file is replaced only by a whole report. False, with the reason, when
+    // that fails; the existing file is then as it was.
     bool Write(QString& Error);
 
     QJsonObject Root;
 
 private:
     bool Wanted = false;
-    QFile File;
+    QString FilePath; // empty for standard output
 };

@@ -256,14 +256,25 @@ int TCliStation::Finish(int Status, const QString& Outcome) {
     Report.Root.insert(QStringLiteral("Outcome"), Outcome);
     Report.Root.insert(QStringLiteral("ExitStatus"), Status);
     QString error;
+    QString outcome = Outcome;
+    int exitStatus = Status;
     if (!Report.Write(error)) {
-        PrintCliError(error);
+        // A run that failed keeps its own status; one that succeeded does not end with 0
+        // when the report a script would read is missing.
+        const QString run = Options.Action == TCliAction::Identify
+                                ? QStringLiteral("identification")
+                                : QStringLiteral("update");
+        PrintCliError(QStringLiteral("%1 (the %2 itself ended: %3)").arg(error, run, Outcome));
+        outcome += QStringLiteral(", report not written");
+        if (Status == static_cast<int>(TCliStatus::Complete)) {
+            exitStatus = static_cast<int>(TCliStatus::ReportNotWritten);
+        }
     }
     const QByteArray line =
-        QStringLiteral("Outcome: %1 (exit status %2)").arg(Outcome).arg(Status).toLocal8Bit();
+        QStringLiteral("Outcome: %1 (exit status %2)").arg(outcome).arg(exitStatus).toLocal8Bit();
     std::fprintf(Out, "%s\n", line.constData());
     std::fflush(Out);
-    return Status;
+    return exitStatus;
 }
 
 int TCliStation::Update() {

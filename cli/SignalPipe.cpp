@@ -73,7 +73,7 @@ TSignalPipe::TSignalPipe(QObject* Parent) : QObject(Parent) {
             return;
         }
     }
-    if (!Install(SIGPIPE, SIG_IGN)) {
+    if (!Install(SIGPIPE, SIG_IGN) || !Install(SIGXFSZ, SIG_IGN)) {
         return;
     }
     Notifier = new QSocketNotifier(ReadEnd, QSocketNotifier::Read, this);

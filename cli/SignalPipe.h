@@ -3,9 +3,10 @@
 // catches SIGINT, SIGTERM, SIGHUP (the terminal or session went away) and SIGQUIT: the
 // handler only writes the signal's number into a pipe (async-signal-safe) and a socket
 // notifier reads it there. A SIGHUP the program was started ignoring (nohup) stays
-// ignored. SIGPIPE is ignored, so a closed output fails a write instead of ending the
-// program in the middle of an update. The Windows version (Win32SignalPipe.cpp) takes
-// the console's control events: Ctrl+C, Ctrl+Break, the console closed, log-off, shutdown.
+// ignored. SIGPIPE and SIGXFSZ are ignored, so a closed output or a file past the size
+// limit fails a write (and the program says so) instead of ending the program in the
+// middle of an update. The Windows version (Win32SignalPipe.cpp) takes the console's
+// control events: Ctrl+C, Ctrl+Break, the console closed, log-off, shutdown.
 #pragma once
 
 #include <QObject>
