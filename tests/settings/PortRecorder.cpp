@@ -7,16 +7,17 @@
 #include "serial/PortNumbering.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
+    bool firstOk = false;
+    bool countOk = false;
+    const int first = argc == 4 ? QByteArray(argv[2]).toInt(&firstOk) : 0;
+    const int count = argc == 4 ? QByteArray(argv[3]).toInt(&countOk) : 0;
+    if (!firstOk || !countOk) {
         std::fprintf(stderr, "usage: settings_port_recorder SETTINGS-FILE FIRST-ADAPTER COUNT\n");
         return 2;
     }
     const QString path = QString::fromLocal8Bit(argv[1]);
-    const int first = std::atoi(argv[2]);
-    const int count = std::atoi(argv[3]);
     QList<TPresentPort> present;
     TSessionPortMap session;
     for (int number = first; number < first + count; ++number) {
