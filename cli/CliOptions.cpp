@@ -61,7 +61,9 @@ Options:
                        to standard error); a file that cannot be written stops the program
                        before the port is opened. The report is written whole at the end,
                        through a temporary file beside FILE: an existing FILE is replaced
-                       only then, and is left as it was when the report cannot be written
+                       only then, and is left as it was when the report cannot be written.
+                       FILE may not be the settings file, the image (--image) or this
+                       program, by any name (a link counts): refused, status 2
   --quiet              print only the outcome
   --identify           read the unit's identity (running firmware or bootloader) and change
                        nothing

@@ -6,8 +6,19 @@
 #include <QSaveFile>
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 namespace {
+
+// The same file by any name: the same device and inode (file index on Windows). False
+// when either does not exist.
+bool IsSameFile(const QString& First, const QString& Second) {
+    std::error_code error;
+    return std::filesystem::equivalent(QFileInfo(First).filesystemFilePath(),
+                                       QFileInfo(Second).filesystemFilePath(), error) &&
+           !error;
+}
 
 // Every byte, or false: a short write is tried again, so that the error that stopped it
 // (a full disk, a file size limit) is the one the file device reports.
@@ -25,7 +36,7 @@ bool WriteAll(QFileDevice& File, const QByteArray& Bytes) {
 
 } // namespace
 
-bool TCliReport::Open(const QString& Path, QString& Error) {
+bool TCliReport::Open(const QString& Path, const QList<TKeptFile>& Kept, QString& Error) {
     Wanted = !Path.isEmpty();
     FilePath.clear();
     if (!Wanted) {
@@ -44,6 +55,13 @@ bool TCliReport::Open(const QString& Path, QString& Error) {
     if (info.exists() && !info.isFile()) {
         Error = QStringLiteral("--json: %1 is not a regular file").arg(Path);
         return false;
+    }
+    for (const TKeptFile& kept : Kept) {
+        if (!kept.Path.isEmpty() && IsSameFile(Path, kept.Path)) {
+            Error = QStringLiteral("--json: %1 is %2; the report would replace it")
+                        .arg(Path, kept.What);
+            return false;
+        }
     }
     // Written as the report will be, then dropped: nothing is left and an existing file
     // is not touched.

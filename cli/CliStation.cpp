@@ -122,7 +122,13 @@ void TCliStation::Say(const QString& Text) {
 
 int TCliStation::Prepare() {
     QString error;
-    if (!Report.Open(Options.JsonPath, error)) {
+    // The files a run needs: a report by the name of one of them would replace it.
+    const QList<TKeptFile> kept{
+        {Form.SettingsDir + SettingsFileName, QStringLiteral("the settings file")},
+        {Options.ImagePath, QStringLiteral("the image (--image)")},
+        {QCoreApplication::applicationFilePath(), QStringLiteral("this program")},
+    };
+    if (!Report.Open(Options.JsonPath, kept, error)) {
         PrintCliError(error);
         return static_cast<int>(TCliStatus::BadArguments);
     }

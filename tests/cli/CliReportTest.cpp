@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sys/resource.h>
@@ -74,6 +75,34 @@ TEST(CliReportTest, ReportThatCannotBeWrittenWholeFailsACompleteRunAndLeavesTheO
         QDir(QString::fromStdString(station.Dir()))
             .entryList({QStringLiteral("run.json*")}, QDir::Files | QDir::Hidden | QDir::System);
     EXPECT_THAT(left, ElementsAre(QStringLiteral("run.json")));
+}
+
+TEST(CliReportTest, ReportNamingTheSettingsFileOrTheImageIsRefusedAndBothAreKept) {
+    TCliStation station;
+    std::ofstream(station.File("own.bin"), std::ios::binary) << std::string(65536, 'z');
+    // Other names of the same files: a hard link and a symbolic link.
+    std::filesystem::create_hard_link(station.File("Bootload.Ini"), station.File("settings.json"));
+    std::filesystem::create_symlink("own.bin", station.File("image.json"));
+    const std::string settings = ReadText(station.File("Bootload.Ini"));
+    const std::string image = ReadText(station.File("own.bin"));
+    const struct {
+        std::vector<std::string> Arguments;
+        const char* Says;
+    } cases[] = {
+        {{"--port", "COM3", "--json", "Bootload.Ini"}, "is the settings file"},
+        {{"--identify", "--port", "COM3", "--json", "settings.json"}, "is the settings file"},
+        {{"--port", "COM3", "--image", "own.bin", "--processor", "5525", "--model", "5516",
+          "--json", station.File("image.json")},
+         "is the image"},
+    };
+    for (const auto& c : cases) {
+        const TCliResult result = station.Run(c.Arguments);
+        EXPECT_EQ(result.Status, 2) << c.Says << ": " << result.Errors;
+        EXPECT_THAT(result.Errors, HasSubstr(c.Says));
+    }
+    EXPECT_EQ(ReadText(station.File("Bootload.Ini")), settings);
+    EXPECT_TRUE(ReadText(station.File("own.bin")) == image) << "the image was replaced";
+    EXPECT_TRUE(station.Unit().Report().Frames.empty());
 }
 
 } // namespace
