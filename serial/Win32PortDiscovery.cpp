@@ -2,7 +2,8 @@
 // interface, and the Ports class for drivers that register no interface), each with its
 // description, maker, serial number and USB identifiers; then the ports the registry's
 // HARDWARE\DEVICEMAP\SERIALCOMM names that SetupAPI did not list (Wine lists its ports
-// only there). A port's device is its name in the device namespace ("\\.\COM5").
+// only there). A port's device is its name in the device namespace ("\\.\COM5"); Windows
+// has no folders of links to its ports.
 #include "serial/PortDiscovery.h"
 
 #include "serial/PortMap.h"
@@ -194,10 +195,6 @@ void SetPresentPortsSource(std::function<QList<TPresentPort>()> NewSource) {
 QString CanonicalDevice(const QString& Path) {
     const unsigned number = ComNumber(Path);
     return number != 0 ? DefaultPortDevice(number) : Path.trimmed();
-}
-
-QString LinkInFolder(const QString&, const QString&) {
-    return {};
 }
 
 bool IsOnBoardPort(const QString&) {
