@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -92,10 +93,17 @@ int CreateTemporary(const QString& Target, QString& TempPath) {
     return -1;
 }
 
-bool WriteAll(int Fd, const QByteArray& Bytes) {
+// Writes Bytes at Fd's offset; how many reached the file in Done, also on failure.
+bool WriteAll(int Fd, QByteArrayView Bytes, qsizetype* Done = nullptr) {
     qsizetype done = 0;
+    const auto result = [&](bool Written) {
+        if (Done != nullptr) {
+            *Done = done;
+        }
+        return Written;
+    };
     while (done < Bytes.size()) {
-        const ssize_t n = ::write(Fd, Bytes.constData() + done, Bytes.size() - done);
+        const ssize_t n = ::write(Fd, Bytes.data() + done, Bytes.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -103,11 +111,11 @@ bool WriteAll(int Fd, const QByteArray& Bytes) {
             if (n == 0) {
                 errno = EIO;
             }
-            return false;
+            return result(false);
         }
         done += n;
     }
-    return true;
+    return result(true);
 }
 
 bool ReadAll(int Fd, QByteArray& Bytes) {
@@ -156,29 +164,39 @@ bool RewriteInPlace(const QString& Target, const QByteArray& Bytes, QString* Err
     if (!ReadAll(file.Get(), old)) {
         return fail(QStringLiteral("read"));
     }
+    // Puts back the old bytes that the first Written bytes of the rewrite replaced, and the
+    // old length; false when even that fails.
+    const auto putBack = [&](qsizetype Written) {
+        struct stat now {};
+        return ::lseek(file.Get(), 0, SEEK_SET) == 0 &&
+               WriteAll(file.Get(), QByteArrayView(old).first(std::min(Written, old.size()))) &&
+               ::fstat(file.Get(), &now) == 0 &&
+               (now.st_size == old.size() || ::ftruncate(file.Get(), old.size()) == 0) &&
+               ::fsync(file.Get()) == 0;
+    };
+    const auto restore = [&](const QString& Step, qsizetype Written) {
+        const int code = errno;
+        const bool back = putBack(Written);
+        errno = code;
+        fail(Step);
+        if (!back && Error != nullptr) {
+            *Error += QStringLiteral("; its old content could not be put back");
+        }
+        return false;
+    };
     if (Bytes.size() > old.size()) {
         const int code = ::posix_fallocate(file.Get(), 0, Bytes.size());
         if (code != 0 && code != EINVAL && code != EOPNOTSUPP) {
-            (void)::ftruncate(file.Get(), old.size());
             errno = code;
-            return fail(QStringLiteral("make room to rewrite"));
+            return restore(QStringLiteral("make room to rewrite"), 0);
         }
     }
-    const auto restore = [&](const QString& Step) {
-        const int code = errno;
-        if (::lseek(file.Get(), 0, SEEK_SET) == 0) {
-            (void)WriteAll(file.Get(), old);
-        }
-        (void)::ftruncate(file.Get(), old.size());
-        (void)::fsync(file.Get());
-        errno = code;
-        return fail(Step);
-    };
-    if (::lseek(file.Get(), 0, SEEK_SET) != 0 || !WriteAll(file.Get(), Bytes)) {
-        return restore(QStringLiteral("write"));
+    qsizetype written = 0;
+    if (::lseek(file.Get(), 0, SEEK_SET) != 0 || !WriteAll(file.Get(), Bytes, &written)) {
+        return restore(QStringLiteral("write"), written);
     }
     if (Bytes.size() < old.size() && ::ftruncate(file.Get(), Bytes.size()) != 0) {
-        return restore(QStringLiteral("shorten"));
+        return restore(QStringLiteral("shorten"), written);
     }
     if (::fsync(file.Get()) != 0) {
         return fail(QStringLiteral("flush"));
@@ -205,8 +223,9 @@ bool ReplaceFile(const QString& Target, const QByteArray& Bytes, const struct st
     if (Old != nullptr) {
         // The owner only where the rights allow it (root, or a group of one's own); the
         // permissions always, and before any byte is written.
-        if (::fchown(Temp.Get(), Old->st_uid, Old->st_gid) != 0) {
-            (void)::fchown(Temp.Get(), static_cast<uid_t>(-1), Old->st_gid);
+        if (::fchown(Temp.Get(), Old->st_uid, Old->st_gid) != 0 &&
+            ::fchown(Temp.Get(), static_cast<uid_t>(-1), Old->st_gid) != 0) {
+            // Neither: the new file keeps the user's own owner and group.
         }
         if (::fchmod(Temp.Get(), Old->st_mode & 07777) != 0) {
             return fail(QStringLiteral("set the permissions of"));

@@ -64,6 +64,11 @@ int OpenLockFile(const QString& Path, bool Create) {
     return made;
 }
 
+bool Exists(const QString& Path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(Path).constData(), &info) == 0;
+}
+
 bool CannotMake(int Code) {
     return Code == EACCES || Code == EPERM || Code == EROFS;
 }
@@ -86,28 +91,29 @@ bool TSettingsLock::Take(const QString& Target, TLockMode Mode, int TimeoutMs, Q
     const bool exclusive = Mode == TLockMode::Exclusive;
     QString locked = LockFilePath(Target);
     int fd = OpenLockFile(locked, exclusive);
-    if (fd < 0 && (errno == ENOENT || CannotMake(errno))) {
-        // No lock file, and none can be made here: the settings file itself is locked.
-        const int code = errno;
+    int code = errno;
+    // No lock file, and none can be made here: the settings file itself is locked. A lock
+    // file that is there but cannot be opened is no reason to lock anything else.
+    if (fd < 0 && (code == ENOENT || (CannotMake(code) && !Exists(locked)))) {
         fd = OpenForLocking(Target);
         if (fd < 0 && errno == ENOENT) {
             if (!exclusive) {
                 return true; // nothing to read, nothing to lock
             }
-            errno = code;
         } else {
             locked = Target;
+            code = errno;
         }
     }
     if (fd < 0) {
         SetError(Error,
-                 QStringLiteral("cannot open %1 to lock it: %2").arg(locked, ErrorText(errno)));
+                 QStringLiteral("cannot open %1 to lock it: %2").arg(locked, ErrorText(code)));
         return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
     std::chrono::milliseconds pause{1};
     while (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-        const int code = errno;
+        code = errno;
         const auto now = std::chrono::steady_clock::now();
         if (code != EINTR && (code != EWOULDBLOCK || now >= deadline)) {
             ::close(fd);

@@ -331,6 +331,21 @@ TEST_F(IniFile, ASaveThatCannotHaveTheLockFailsWithItsReason) {
     EXPECT_EQ(Read(), "[Options]\nComms_Port=3\n");
 }
 
+// A lock file that is there but may not be opened is no reason to save without it: the
+// save fails, names it, and leaves the file as it was.
+TEST_F(IniFile, ALockFileThatCannotBeOpenedFailsTheSave) {
+    if (RunningAsRoot()) {
+        GTEST_SKIP() << "root opens any file";
+    }
+    Write("[Options]\nComms_Port=3\n");
+    Write("", "Bootload.Ini.lock");
+    ASSERT_EQ(::chmod(QFile::encodeName(PathOf("Bootload.Ini.lock")).constData(), 0), 0);
+    QString error;
+    EXPECT_FALSE(WriteIniValue(Path(), u"Options", u"Comms_Port", "4", &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("Bootload.Ini.lock"))) << error.toStdString();
+    EXPECT_EQ(Read(), "[Options]\nComms_Port=3\n");
+}
+
 // A read-only file is not replaced, though the folder would allow it.
 TEST_F(IniFile, ReadOnlyFileFailsAndIsKept) {
     if (RunningAsRoot()) {
@@ -401,8 +416,9 @@ TEST_F(IniFile, FolderThatMayNotBeWrittenHasTheFileRewrittenInPlace) {
         Write(large);
     }
     EXPECT_FALSE(UnderFileSizeLimit(
-        4096, [&] { return WriteIniValue(Path(), u"Options", u"Comms_Port", "4"); }));
+        4096, [&] { return WriteIniValue(Path(), u"Options", u"Comms_Port", "4", &error); }));
     EXPECT_EQ(Read(), large);
+    EXPECT_FALSE(error.contains(QStringLiteral("could not be put back"))) << error.toStdString();
 
     EXPECT_FALSE(WriteIniValue(PathOf("new.ini"), u"Options", u"Comms_Port", "4"));
     EXPECT_FALSE(QFile::exists(PathOf("new.ini")));
