@@ -49,8 +49,20 @@ bool TKestComms::Open() {
     }
     OpenFailure = TOpenFailure{};
     const unsigned portNumber = static_cast<unsigned>(CommPort) + 1;
-    LastDevicePath =
-        NamedDevice.isEmpty() ? PortDevicePath(portNumber, PortMapFile, SessionPorts) : NamedDevice;
+    const QString name = NamedPath();
+    LastDevicePath = name;
+    if (Pinned) {
+        // Opened by the path its links lead to now, so that the device noted is the one
+        // opened; once it has answered, only while the name still leads to it.
+        const QString resolved = Device->ResolvePath(name);
+        if (PinnedDeviceHeard && resolved != PinnedPath) {
+            LastDevicePath = PinnedPath;
+            NoteDeviceChanged(portNumber, name);
+            return false;
+        }
+        PinnedPath = resolved;
+        LastDevicePath = resolved;
+    }
     switch (Device->Open(LastDevicePath)) {
     case TSerialDevice::TOpenResult::NotATty:
         NoteOpenFailure(portNumber, Device->LastFailure());
@@ -60,6 +72,15 @@ bool TKestComms::Open() {
         return false;
     case TSerialDevice::TOpenResult::Opened:
         break;
+    }
+    if (Pinned) {
+        const std::optional<TDeviceIdentity> identity = Device->Identity();
+        if (PinnedDeviceHeard && identity != PinnedIdentity) {
+            Device->Close();
+            NoteDeviceChanged(portNumber, name);
+            return false;
+        }
+        PinnedIdentity = identity;
     }
     Device->Purge();
     TLineSettings settings;
@@ -102,11 +123,50 @@ bool TKestComms::Open() {
     return true;
 }
 
+QString TKestComms::NamedPath() const {
+    return NamedDevice.isEmpty()
+               ? PortDevicePath(static_cast<unsigned>(CommPort) + 1, PortMapFile, SessionPorts)
+               : NamedDevice;
+}
+
+void TKestComms::PinDevice() {
+    Pinned = true;
+    PinnedDeviceHeard = false;
+    PinnedPath.clear();
+    PinnedIdentity.reset();
+}
+
+void TKestComms::UnpinDevice() {
+    Pinned = false;
+    PinnedDeviceHeard = false;
+    PinnedPath.clear();
+    PinnedIdentity.reset();
+}
+
+void TKestComms::NoteReply() {
+    if (Pinned && !PinnedDeviceHeard && IsOpen()) {
+        PinnedDeviceHeard = true;
+        qCDebug(lcSerial).noquote() << "the run keeps to" << PinnedPath << "which has answered";
+    }
+}
+
+void TKestComms::NoteDeviceChanged(unsigned PortNumber, const QString& Name) {
+    OpenFailure = TOpenFailure{};
+    OpenFailure.Kind = TOpenFailureKind::DeviceChanged;
+    OpenFailure.Device = Name;
+    OpenFailure.PinnedDevice = PinnedPath;
+    // Not a trace only: the run's failure that follows would not say why.
+    qCWarning(lcSerial).noquote() << OpenFailure.Reason(PortLabel(PortNumber));
+}
+
 void TKestComms::NoteOpenFailure(unsigned PortNumber, const TOpenFailure& Failure) {
     OpenFailure = Failure;
+    qCDebug(lcSerial).noquote() << OpenFailure.Reason(PortLabel(PortNumber));
+}
+
+QString TKestComms::PortLabel(unsigned PortNumber) const {
     // A device given by its path has no COM name.
-    qCDebug(lcSerial).noquote() << OpenFailure.Reason(
-        NamedDevice.isEmpty() ? QStringLiteral("COM%1").arg(PortNumber) : QString());
+    return NamedDevice.isEmpty() ? QStringLiteral("COM%1").arg(PortNumber) : QString();
 }
 
 void TKestComms::Close() {

@@ -6,6 +6,7 @@
 
 #include "serial/OpenFailure.h"
 #include "serial/PortMap.h"
+#include "serial/SerialDevice.h"
 
 #include <QObject>
 #include <QString>
@@ -13,13 +14,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
 class QTimer;
 class TRxCondition;
 class TRxThread;
-class TSerialDevice;
 
 // Port number is the ordinal + 1. Any 8-bit value may be stored (a saved port outside
 // 1..32 gives one); COMn names a device through the "Ports" map.
@@ -71,13 +72,24 @@ public:
     TSessionPortMap SessionPorts;
 
     // Opens the port and starts the receive thread. False when the device cannot be
-    // opened (absent, no rights, held by another program). Raises ECommsError
+    // opened (absent, no rights, held by another program), or, while the component is
+    // pinned, is not the device it was pinned to. Raises ECommsError
     // "Already have a Comm File Open", "File Handle is not a Comm Handle." or
     // "Unable To Create Rx Thread".
     bool Open();
     // Stops the thread and closes the port; harmless when closed. A wait in progress
     // returns -2.
     void Close();
+    // Holds the component to one unit for a run, which re-opens the port at every speed
+    // change. From PinDevice to UnpinDevice, Open looks the port's name up (NamedDevice,
+    // else CommPort through PortMapFile and SessionPorts) and opens the device its links
+    // lead to, until a reply has come from that device. From then on Open opens that
+    // device and no other: it fails (Kind DeviceChanged, the port left closed) when the
+    // name now leads elsewhere, or the device at its path is another (a node made anew).
+    // Before the first reply no unit has been heard, so a line lost and back under its
+    // name may still be used.
+    void PinDevice();
+    void UnpinDevice();
     bool IsOpen() const;
     // Device path the last Open used or tried.
     QString DevicePath() const { return LastDevicePath; }
@@ -117,9 +129,24 @@ private:
     void StopRxThread();
     // Keeps Failure as the reason the open of port PortNumber failed, and traces it.
     void NoteOpenFailure(unsigned PortNumber, const TOpenFailure& Failure);
+    // "COM3" for port 3; empty for a device given by its path.
+    QString PortLabel(unsigned PortNumber) const;
+    // The device path the port's name gives now, before links are followed.
+    QString NamedPath() const;
+    // NoteOpenFailure for a pinned Open that would reach another device than the pinned
+    // one through Name; warned of on "bootload.serial" as well.
+    void NoteDeviceChanged(unsigned PortNumber, const QString& Name);
+    // A receive condition completed: the open device has answered.
+    void NoteReply();
 
     QString LastDevicePath;
     TOpenFailure OpenFailure;
+    bool Pinned = false;
+    // Whether a reply has come from the device of PinnedPath since PinDevice.
+    bool PinnedDeviceHeard = false;
+    // The device the last pinned Open reached: its path, links followed, and identity.
+    QString PinnedPath;
+    std::optional<TDeviceIdentity> PinnedIdentity;
     std::unique_ptr<TSerialDevice> Device;
     std::unique_ptr<TRxThread> RxThread;
     std::vector<uint8_t> RxBuffer;

@@ -162,6 +162,7 @@ void TKestComms::ProcessRxBytes(const uint8_t* Block, int n) {
             const int32_t k = FindCompleteCondition();
             if (k != -1) {
                 ReplyTimer->stop();
+                NoteReply();
                 const TReceiveMsgEvent handler = OnReceiveMsg;
                 handler(k);
                 // The handler may have closed the port or destroyed the component.
@@ -179,6 +180,7 @@ void TKestComms::ProcessRxBytes(const uint8_t* Block, int n) {
         if (k != -1) {
             ReplyState = k;
             ReplyTimer->stop();
+            NoteReply();
             SetReplyEvent();
         }
     }

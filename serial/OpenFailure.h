@@ -16,6 +16,10 @@ enum class TOpenFailureKind : uint8_t {
     NotATty,      // it opened, but it is no terminal
     RateRefused,  // the driver cannot run at the bit rate asked for
     Other,        // anything else: Detail has what failed
+    // a run's port name leads to another device than the one that answered in the run
+    // (a second adapter that shares the name, a [Ports] line changed, the adapter made
+    // anew)
+    DeviceChanged,
 };
 
 struct TOpenFailure {
@@ -32,6 +36,8 @@ struct TOpenFailure {
     // RateRefused: the rate asked for and the one the driver gave (0: none).
     uint32_t AskedRate = 0;
     uint32_t ActualRate = 0;
+    // DeviceChanged: the device that answered in the run (Device is the port's name).
+    QString PinnedDevice;
 
     // The reason and what to do about it, naming the port as PortName:
     // "COM3 (/dev/ttyUSB0) is not connected. ..."; without a PortName, by its device.

@@ -8,12 +8,14 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -346,6 +348,20 @@ bool TPosixSerialDevice::Write(const uint8_t* Data, size_t Length, int TimeOutMs
 
 std::unique_ptr<TRxWait> TPosixSerialDevice::MakeRxWait() const {
     return std::make_unique<TPosixRxWait>(Handle);
+}
+
+QString TPosixSerialDevice::ResolvePath(const QString& DevicePath) const {
+    const QString resolved = QFileInfo(DevicePath).canonicalFilePath();
+    return resolved.isEmpty() ? DevicePath : resolved;
+}
+
+std::optional<TDeviceIdentity> TPosixSerialDevice::Identity() const {
+    struct stat node {};
+    if (Handle < 0 || ::fstat(Handle, &node) == -1) {
+        return std::nullopt;
+    }
+    return TDeviceIdentity{static_cast<uint64_t>(node.st_dev), static_cast<uint64_t>(node.st_ino),
+                           static_cast<uint64_t>(node.st_rdev)};
 }
 
 void TPosixSerialDevice::Close() {

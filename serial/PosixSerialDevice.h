@@ -22,6 +22,10 @@ public:
     // Clears exclusive mode, releases the lock and closes.
     void Close() override;
     std::unique_ptr<TRxWait> MakeRxWait() const override;
+    // Links followed with realpath(); a path that leads nowhere is given back unchanged.
+    QString ResolvePath(const QString& DevicePath) const override;
+    // fstat() of the open descriptor.
+    std::optional<TDeviceIdentity> Identity() const override;
 
     bool IsOpen() const override { return Handle >= 0; }
     const QString& DevicePath() const override { return Path; }

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class TRxWait;
 
@@ -25,6 +26,16 @@ struct TLineSettings {
     uint8_t DataBits = 8;
     uint8_t StopBits = 0;
     uint8_t Parity = 0;
+};
+
+// What tells one open device from another: on POSIX the node opened (its file system and
+// inode) and the device number it stands for. A node made again for a device (an adapter
+// plugged in again) is another identity.
+struct TDeviceIdentity {
+    uint64_t FileSystem = 0;
+    uint64_t Node = 0;
+    uint64_t Device = 0;
+    bool operator==(const TDeviceIdentity&) const = default;
 };
 
 class TSerialDevice {
@@ -57,6 +68,12 @@ public:
     // The wait of a receive thread on the open port. It keeps its own hold on the port,
     // so the device can be closed even while a thread that failed to end still waits.
     virtual std::unique_ptr<TRxWait> MakeRxWait() const = 0;
+
+    // The path that Path leads to now, with every link followed (a /dev/serial/by-id name
+    // gives /dev/ttyUSB0); Path itself where it leads nowhere or the system has no links.
+    virtual QString ResolvePath(const QString& Path) const { return Path; }
+    // The identity of the open port; none when closed or where the system tells none.
+    virtual std::optional<TDeviceIdentity> Identity() const { return std::nullopt; }
 
     virtual bool IsOpen() const = 0;
     virtual const QString& DevicePath() const = 0;

@@ -6,6 +6,7 @@
 // once the erase has begun the update runs to its end; before it, the run ends at the next
 // step boundary, and a unit already switched into its bootloader is still told to leave
 // boot mode and restart.
+#include "serial/KestComms.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
 #include "upgrade/UpgradeSteps.h"
@@ -58,6 +59,9 @@ void TMainForm::RunUpgrade(int Step) {
     }
 
     const auto endRun = [this] {
+        if (Comms != nullptr) {
+            Comms->UnpinDevice();
+        }
         Button6->setEnabled(true);
         Button1->setEnabled(true);
         CommsPort1->setEnabled(true);
@@ -79,6 +83,12 @@ void TMainForm::RunUpgrade(int Step) {
     if (Step == FirstUpgradeStep) {
         UnitSwitched = false;
         EraseBegun = false;
+        // The port's name is looked up once, here: every re-open of the run reaches the
+        // device it leads to now, or fails, as a lost port does, rather than follow the
+        // name to another unit.
+        if (Comms != nullptr) {
+            Comms->PinDevice();
+        }
     }
     int next = FinalUpgradeStep;
     if (StopRequested && !EraseBegun && !IsWrapUpStep(Step)) {

@@ -8,11 +8,13 @@
 #include "serial/LineRate.h"
 #include "serial/PortMap.h"
 #include "serial/PosixSerialDevice.h"
+#include "serial/RxCondition.h"
 #include "serial/RxThread.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
@@ -23,6 +25,7 @@
 #include <random>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -284,6 +287,66 @@ TEST(SerialOpen, ADeviceAnotherProcessHoldsIsInUseAndItsHolderNamed) {
         << reason.toStdString();
     EXPECT_TRUE(reason.contains(QStringLiteral(", pid %1).").arg(holder.Pid)))
         << reason.toStdString();
+}
+
+// A run pins its port. Until a device answers, a re-open goes where the name leads (a
+// line lost and back); once one has, a re-open that finds another device at the same
+// path (an adapter made anew) fails as a lost port does. A pty cannot be opened through a
+// node made elsewhere, so the path is a bind mount of one pty, then of the other: root
+// only.
+TEST(SerialOpen, APinnedPortKeepsToTheDeviceThatAnsweredEvenAtItsPath) {
+    TPtyPair first;
+    TPtyPair second;
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("ttyUSB0"));
+    QFile target(path);
+    ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+    target.close();
+    const QByteArray node = QFile::encodeName(path);
+    bool mounted = false;
+    const auto bindTo = [&](const QString& Device) {
+        if (mounted && ::umount2(node.constData(), MNT_DETACH) != 0) {
+            return false;
+        }
+        mounted = ::mount(QFile::encodeName(Device).constData(), node.constData(), nullptr, MS_BIND,
+                          nullptr) == 0;
+        return mounted;
+    };
+    if (!bindTo(first.SlavePath)) {
+        GTEST_SKIP() << "a bind mount needs root";
+    }
+    const auto unmount = qScopeGuard([&] {
+        if (mounted) {
+            ::umount2(node.constData(), MNT_DETACH);
+        }
+    });
+    TRxCondition answer;
+    answer.AddItem(1, "A", false, 1, "Z", false, 0, 0, 0);
+    TKestComms comms;
+    comms.NamedDevice = path;
+    comms.BaudRate = 115200;
+    comms.PinDevice();
+    ASSERT_TRUE(comms.Open());
+    comms.Close();
+    ASSERT_TRUE(bindTo(second.SlavePath));
+    ASSERT_TRUE(comms.Open()) << "nothing has answered yet: the device now at the path";
+    comms.SetRxCondition(&answer);
+    comms.ResetRxCondition();
+    ASSERT_TRUE(second.Write("AZ"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return comms.ReplyStateValue() == 1; }, 5000));
+    comms.Close();
+    ASSERT_TRUE(comms.Open()) << "the device that answered, again";
+    comms.Close();
+
+    ASSERT_TRUE(bindTo(first.SlavePath));
+    TSerialTrace trace;
+    EXPECT_FALSE(comms.Open());
+    EXPECT_FALSE(comms.IsOpen());
+    EXPECT_EQ(comms.LastOpenFailure().Kind, TOpenFailureKind::DeviceChanged);
+    EXPECT_TRUE(trace.Text().contains(QStringLiteral("the device this update began on")))
+        << trace.Text().toStdString();
+    comms.UnpinDevice();
+    EXPECT_TRUE(comms.Open()) << "unpinned, the path is opened as it is now";
 }
 
 TEST(SerialOpen, ADeviceWithoutRightsReturnsFalseAndTracesWhy) {
