@@ -27,13 +27,14 @@ bool DeviceOrder(const TPresentPort& A, const TPresentPort& B) {
 
 } // namespace
 
-QList<TPresentPort> EnumeratePresentPorts(const QString& ByIdDir) {
+QList<TPresentPort> EnumeratePresentPorts(const QString& ByIdDir, const QString& ByPathDir) {
     QList<TPresentPort> ports;
     const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& info : infos) {
         TPresentPort port;
         port.Device = info.systemLocation();
-        port.ById = ByIdLinkFor(port.Device, ByIdDir);
+        port.ById = LinkInFolder(port.Device, ByIdDir);
+        port.ByPath = LinkInFolder(port.Device, ByPathDir);
         port.Manufacturer = info.manufacturer();
         port.Description = info.description();
         port.SerialNumber = info.serialNumber();
@@ -65,14 +66,14 @@ QString CanonicalDevice(const QString& Path) {
     return resolved.isEmpty() ? QDir::cleanPath(Path) : resolved;
 }
 
-QString ByIdLinkFor(const QString& Device, const QString& ByIdDir) {
+QString LinkInFolder(const QString& Device, const QString& Folder) {
     const QString target = QFileInfo(Device).canonicalFilePath();
     if (target.isEmpty()) {
         return QString();
     }
     // System: links that lead nowhere are listed too (and then skipped), never an error.
     const QFileInfoList links =
-        QDir(ByIdDir).entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        QDir(Folder).entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& link : links) {
         if (link.isSymLink() && link.canonicalFilePath() == target) {
             return link.absoluteFilePath();

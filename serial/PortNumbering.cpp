@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <algorithm>
+
 namespace {
 
 // The listed keys, first of each number only, with the devices their values lead to.
@@ -25,6 +27,20 @@ std::optional<unsigned> PortsKeyPort(QStringView Key) {
         return std::nullopt;
     }
     return port;
+}
+
+QString RecordedName(const TPresentPort& Adapter, const QList<TPresentPort>& Present) {
+    const bool ownSerial =
+        !Adapter.SerialNumber.isEmpty() &&
+        std::none_of(Present.begin(), Present.end(), [&](const TPresentPort& other) {
+            return other.Device != Adapter.Device && other.SerialNumber == Adapter.SerialNumber &&
+                   other.VendorId == Adapter.VendorId && other.ProductId == Adapter.ProductId;
+        });
+    if (ownSerial && !Adapter.ById.isEmpty()) {
+        return Adapter.ById;
+    }
+    // A by-id name it would share with an adapter of its kind: the socket's name instead.
+    return Adapter.ByPath.isEmpty() ? Adapter.Device : Adapter.ByPath;
 }
 
 TPortNumbering NumberNewAdapters(const QList<TPresentPort>& Present, const TPortsEntries& Entries,
@@ -76,8 +92,7 @@ TPortNumbering NumberNewAdapters(const QList<TPresentPort>& Present, const TPort
         }
         numberedDevices.insert(device);
         taken.insert(next);
-        numbering.Assigned << TPortAssignment{
-            next, adapter.ById.isEmpty() ? adapter.Device : adapter.ById, adapter};
+        numbering.Assigned << TPortAssignment{next, RecordedName(adapter, Present), adapter};
     }
     return numbering;
 }

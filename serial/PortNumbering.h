@@ -1,7 +1,7 @@
 // COM numbers for USB adapters, as Windows gives them: an adapter that no [Ports] key of
-// "Bootload.Ini" names gets the lowest free number from COM3 up, recorded as
-// COMn=<its /dev/serial/by-id link, else its device path>, so that it keeps the number
-// the next time. A line already in [Ports] is never changed or removed.
+// "Bootload.Ini" names gets the lowest free number from COM3 up, recorded under a name
+// that is its own (RecordedName), so that it keeps the number the next time. A line
+// already in [Ports] is never changed or removed.
 #pragma once
 
 #include "serial/PortDiscovery.h"
@@ -20,7 +20,7 @@ constexpr unsigned LastListedPort = 32;
 
 struct TPortAssignment {
     unsigned Port = 0; // n of COMn
-    QString Name;      // the value for [Ports]: the by-id link, else the device path
+    QString Name;      // the value for [Ports]: RecordedName
     TPresentPort Adapter;
 };
 
@@ -38,6 +38,12 @@ using TDeviceResolver = std::function<QString(const QString& Path)>;
 // listed in the port dialog; any other key ("COM0", "COM40", "COM03", "Modem") gives none.
 std::optional<unsigned> PortsKeyPort(QStringView Key);
 
+// The name an adapter is recorded under in [Ports], one that no other adapter shares:
+// its /dev/serial/by-id link when it has a serial number of its own (not empty, and no
+// other adapter in Present of its vendor and product has it); else its
+// /dev/serial/by-path link, which names the USB socket; else its device path.
+QString RecordedName(const TPresentPort& Adapter, const QList<TPresentPort>& Present);
+
 // Which present adapters get which number. Rules:
 // - on-board ports (/dev/ttyS<n>) are COM<n+1> already and get none;
 // - an adapter that a key COM1..COM32 names, through its device path, its by-id link or
@@ -45,7 +51,7 @@ std::optional<unsigned> PortsKeyPort(QStringView Key);
 // - a number is free when no key has it (whatever its value: a line for an adapter that is
 //   unplugged now keeps its number for it) and its /dev/ttyS<n-1> is not a present port;
 // - new adapters, in the order given, take the free numbers from COM3 to COM32, lowest
-//   first; those left over are Unnumbered.
+//   first, under their RecordedName; those left over are Unnumbered.
 // Keys outside COM1..COM32 take no number and name no adapter. Duplicate keys (any case)
 // count once, the first.
 TPortNumbering NumberNewAdapters(const QList<TPresentPort>& Present, const TPortsEntries& Entries,

@@ -18,14 +18,33 @@
 
 namespace {
 
-// An adapter on /dev/ttyUSB<Number>, with a by-id link unless told otherwise.
+// An adapter on /dev/ttyUSB<Number>, with a serial number and the by-id link named after
+// it unless told otherwise.
 TPresentPort Adapter(int Number, bool WithById = true) {
     TPresentPort port;
     port.Device = QStringLiteral("/dev/ttyUSB%1").arg(Number);
     if (WithById) {
+        port.SerialNumber = QStringLiteral("SN%1").arg(Number);
         port.ById = QStringLiteral("/dev/serial/by-id/usb-Maker_UART_SN%1-if00-port0").arg(Number);
     }
     port.Description = QStringLiteral("USB UART");
+    return port;
+}
+
+// One of two adapters of one kind in USB socket Socket, with the serial number Serial
+// (none when empty). Their by-id names are one: udev points it at the one plugged in
+// last, which the tests take to be the one in socket 2.
+TPresentPort Twin(int Socket, const QString& Serial = {}) {
+    TPresentPort port;
+    port.Device = QStringLiteral("/dev/ttyUSB%1").arg(Socket);
+    port.SerialNumber = Serial;
+    port.VendorId = 0x1a86;
+    port.ProductId = 0x7523;
+    if (Socket == 2) {
+        port.ById = QStringLiteral("/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0");
+    }
+    port.ByPath =
+        QStringLiteral("/dev/serial/by-path/pci-0000:00:14.0-usb-0:3.%1:1.0-port0").arg(Socket);
     return port;
 }
 
@@ -79,6 +98,16 @@ TEST(PortNumbering, NewAdaptersTakeTheLowestFreeNumbersFromCom3) {
     const std::vector<TNumberingCase> cases = {
         {"one adapter, no [Ports]: COM3 under its by-id name", {Adapter(0)}, {}, {"COM3=" + ById0}},
         {"no by-id link: the device path", {Adapter(0, false)}, {}, {"COM3=/dev/ttyUSB0"}},
+        {"no serial number: the socket's by-path name, never the by-id name its kind shares",
+         {Twin(1), Twin(2)},
+         {},
+         {"COM3=/dev/serial/by-path/pci-0000:00:14.0-usb-0:3.1:1.0-port0",
+          "COM4=/dev/serial/by-path/pci-0000:00:14.0-usb-0:3.2:1.0-port0"}},
+        {"a serial number two adapters of one kind share is not their own either",
+         {Twin(1, "0001"), Twin(2, "0001"), Adapter(0)},
+         {},
+         {"COM3=/dev/serial/by-path/pci-0000:00:14.0-usb-0:3.1:1.0-port0",
+          "COM4=/dev/serial/by-path/pci-0000:00:14.0-usb-0:3.2:1.0-port0", "COM5=" + ById0}},
         {"on-board ports are never numbered, and a present ttyS2 holds COM3",
          {OnBoard(0), OnBoard(2), Adapter(0)},
          {},
@@ -141,10 +170,10 @@ TEST(PortDiscovery, TheByIdFolderNamesTheDeviceItsLinkLeadsToAndIgnoresDanglingL
     const QString secondLink = byId.filePath(QStringLiteral("usb-Maker_UART_B2-if00-port0"));
     ASSERT_TRUE(QFile::link(QDir(byId.path()).relativeFilePath(second.SlavePath), secondLink));
 
-    EXPECT_EQ(ByIdLinkFor(first.SlavePath, byId.path()), firstLink);
-    EXPECT_EQ(ByIdLinkFor(second.SlavePath, byId.path()), secondLink);
-    EXPECT_EQ(ByIdLinkFor(unlinked.SlavePath, byId.path()), QString());
-    EXPECT_EQ(ByIdLinkFor(first.SlavePath, byId.filePath(QStringLiteral("no-such-folder"))),
+    EXPECT_EQ(LinkInFolder(first.SlavePath, byId.path()), firstLink);
+    EXPECT_EQ(LinkInFolder(second.SlavePath, byId.path()), secondLink);
+    EXPECT_EQ(LinkInFolder(unlinked.SlavePath, byId.path()), QString());
+    EXPECT_EQ(LinkInFolder(first.SlavePath, byId.filePath(QStringLiteral("no-such-folder"))),
               QString());
     EXPECT_EQ(CanonicalDevice(secondLink), second.SlavePath);
 
@@ -155,7 +184,8 @@ TEST(PortDiscovery, TheByIdFolderNamesTheDeviceItsLinkLeadsToAndIgnoresDanglingL
     firstPort.ById = firstLink;
     TPresentPort secondPort;
     secondPort.Device = second.SlavePath;
-    secondPort.ById = ByIdLinkFor(second.SlavePath, byId.path());
+    secondPort.SerialNumber = QStringLiteral("B2");
+    secondPort.ById = LinkInFolder(second.SlavePath, byId.path());
     const TPortNumbering numbering =
         NumberNewAdapters({firstPort, secondPort}, {{QStringLiteral("COM3"), firstLink}});
     EXPECT_EQ(AssignedText(numbering), QStringList{"COM4=" + secondLink});
