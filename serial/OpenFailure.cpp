@@ -3,6 +3,8 @@
 #include "serial/SerialLog.h"
 #include "settings/ErrorText.h"
 
+#include <QByteArrayView>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 
@@ -88,8 +90,25 @@ pid_t LockHolder(const struct stat& Target) {
     return 0;
 }
 
+// Bounds of the search through other processes' descriptors, which runs on the GUI
+// thread: it gives up (and names no holder) after this long or this many descriptors.
+constexpr qint64 HolderSearchMs = 500;
+constexpr int HolderSearchDescriptors = 50000;
+
+// Whether the descriptor Name of the folder Descriptors (a /proc/<pid>/fd) is open on a
+// device node: its link's text names a path under /dev. Only the text is read: a stat()
+// of a descriptor on a hung network or FUSE mount would block until the mount answers.
+bool IsDeviceDescriptor(int Descriptors, const char* Name) {
+    char text[16];
+    const ssize_t length = ::readlinkat(Descriptors, Name, text, sizeof text);
+    static constexpr char DevFolder[] = "/dev/";
+    constexpr size_t DevLength = sizeof DevFolder - 1;
+    return length >= static_cast<ssize_t>(DevLength) &&
+           QByteArrayView(text, DevLength) == QByteArrayView(DevFolder, DevLength);
+}
+
 // A process other than this one with a descriptor open on Target, among those whose
-// descriptors this user may see.
+// descriptors this user may see; 0 as well when the search ran out of its bounds.
 pid_t DescriptorHolder(const struct stat& Target) {
     DIR* processes = ::opendir("/proc");
     if (processes == nullptr) {
@@ -97,7 +116,13 @@ pid_t DescriptorHolder(const struct stat& Target) {
     }
     const pid_t self = ::getpid();
     pid_t found = 0;
-    while (found == 0) {
+    QElapsedTimer clock;
+    clock.start();
+    int examined = 0;
+    const auto outOfBounds = [&] {
+        return examined >= HolderSearchDescriptors || clock.elapsed() >= HolderSearchMs;
+    };
+    while (found == 0 && !outOfBounds()) {
         // glibc's readdir is safe on a stream that only one thread uses, as this local one.
         // NOLINTNEXTLINE(concurrency-mt-unsafe)
         const dirent* entry = ::readdir(processes);
@@ -117,8 +142,15 @@ pid_t DescriptorHolder(const struct stat& Target) {
         // A stream of this thread alone, as above.
         // NOLINTNEXTLINE(concurrency-mt-unsafe)
         while (const dirent* fd = ::readdir(descriptors)) {
+            if (fd->d_name[0] == '.') {
+                continue;
+            }
+            if (outOfBounds()) {
+                break;
+            }
+            ++examined;
             struct stat node {};
-            if (fd->d_name[0] != '.' &&
+            if (IsDeviceDescriptor(::dirfd(descriptors), fd->d_name) &&
                 ::fstatat(::dirfd(descriptors), fd->d_name, &node, 0) == 0 &&
                 SameNode(node, Target)) {
                 found = static_cast<pid_t>(pid);
@@ -126,6 +158,10 @@ pid_t DescriptorHolder(const struct stat& Target) {
             }
         }
         ::closedir(descriptors);
+    }
+    if (found == 0 && outOfBounds()) {
+        qCDebug(lcSerial).noquote() << "the search for the holder gave up after" << examined
+                                    << "descriptors and" << clock.elapsed() << "ms";
     }
     ::closedir(processes);
     return found;

@@ -50,8 +50,9 @@ struct TOpenFailure {
 TOpenFailure OpenFailureFor(const QString& Device, int Code, const QString& Detail);
 
 // The process that holds Device open or locked: from /proc/locks (any lock on the
-// device's inode), else from the descriptors under /proc/<pid>/fd this user may see.
-// False when neither tells.
+// device's inode), else from the descriptors under /proc/<pid>/fd this user may see,
+// of which only those open on a path under /dev are examined, within a bound of time
+// and count. False when neither tells.
 bool FindDeviceHolder(const QString& Device, pid_t& Pid, QString& Name);
 
 // The group whose members may read and write Device; empty when there is none worth

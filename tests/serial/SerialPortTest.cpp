@@ -58,10 +58,11 @@ bool RunningAsRoot() {
 }
 
 // Another process that holds a device as a program holding a port does: open, locked and
-// in exclusive mode, until this object goes.
+// in exclusive mode, until this object goes; or, OpenOnly, just open.
 class THoldingProcess {
 public:
-    explicit THoldingProcess(const QString& DevicePath) {
+    enum THold { Locked, OpenOnly };
+    explicit THoldingProcess(const QString& DevicePath, THold Hold = Locked) {
         int ready[2];
         int release[2];
         if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0) {
@@ -72,8 +73,9 @@ public:
         if (Pid == 0) {
             // Only async-signal-safe calls from here on.
             const int handle = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            const bool held = handle >= 0 && ::flock(handle, LOCK_EX | LOCK_NB) == 0 &&
-                              ::ioctl(handle, TIOCEXCL) == 0;
+            const bool held =
+                handle >= 0 && (Hold == OpenOnly || (::flock(handle, LOCK_EX | LOCK_NB) == 0 &&
+                                                     ::ioctl(handle, TIOCEXCL) == 0));
             const char answer = held ? '1' : '0';
             (void)!::write(ready[1], &answer, 1);
             char byte = 0;
@@ -287,6 +289,29 @@ TEST(SerialOpen, ADeviceAnotherProcessHoldsIsInUseAndItsHolderNamed) {
         << reason.toStdString();
     EXPECT_TRUE(reason.contains(QStringLiteral(", pid %1).").arg(holder.Pid)))
         << reason.toStdString();
+}
+
+// The search reads each descriptor's link text first and examines only those open on
+// a path under /dev: a stat() of a descriptor on a hung network or FUSE mount would hold
+// up the window until the mount answers.
+TEST(SerialOpen, TheHolderSearchExaminesOnlyDescriptorsOpenUnderDev) {
+    TPtyPair pty;
+    THoldingProcess device(pty.SlavePath, THoldingProcess::OpenOnly);
+    ASSERT_TRUE(device.Holding);
+    pid_t pid = 0;
+    QString name;
+    EXPECT_TRUE(FindDeviceHolder(pty.SlavePath, pid, name)) << "no lock: found by its descriptor";
+    EXPECT_EQ(pid, device.Pid);
+
+    QTemporaryDir dir;
+    const QString plain = QDir(dir.path()).filePath(QStringLiteral("held.bin"));
+    QFile file(plain);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    THoldingProcess other(plain, THoldingProcess::OpenOnly);
+    ASSERT_TRUE(other.Holding);
+    EXPECT_FALSE(FindDeviceHolder(plain, pid, name))
+        << "a descriptor outside /dev was examined: pid " << pid;
 }
 
 // A run pins its port. Until a device answers, a re-open goes where the name leads (a
