@@ -92,6 +92,11 @@ QString TOpenFailure::Reason(const QString& PortName) const {
         return QStringLiteral("%1: the adapter cannot run at %2 baud (its driver gives %3). Use "
                               "an adapter that can.")
             .arg(port, GroupedNumber(AskedRate), GroupedNumber(ActualRate));
+    case TOpenFailureKind::DeviceChanged:
+        return QStringLiteral("%1 no longer leads to %2, the device this update began on. The "
+                              "update stops rather than go on with another device: check which "
+                              "adapter the unit is on, and start again.")
+            .arg(port, PinnedDevice);
     case TOpenFailureKind::Other:
         return QStringLiteral("%1 cannot be opened: %2.")
             .arg(port, ErrorCode != 0 ? Win32ErrorText(static_cast<uint32_t>(ErrorCode)) : Detail);

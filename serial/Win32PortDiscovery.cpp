@@ -173,7 +173,7 @@ void AddRegistryPorts(QList<TPresentPort>& Ports) {
 
 } // namespace
 
-QList<TPresentPort> EnumeratePresentPorts(const QString&) {
+QList<TPresentPort> EnumeratePresentPorts(const QString&, const QString&) {
     QList<TPresentPort> ports;
     AddSetupPorts(ComPortInterface, DIGCF_DEVICEINTERFACE, ports);
     AddSetupPorts(PortsClass, 0, ports);
