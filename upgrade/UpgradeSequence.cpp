@@ -83,9 +83,9 @@ void TMainForm::RunUpgrade(int Step) {
     if (Step == FirstUpgradeStep) {
         UnitSwitched = false;
         EraseBegun = false;
-        // The port's name is looked up once, here: every re-open of the run reaches the
-        // device it leads to now, or fails, as a lost port does, rather than follow the
-        // name to another unit.
+        // From the unit's first answer on, every re-open of the run reaches the device
+        // that answered, or fails as a lost port does, rather than follow the port's name
+        // to another unit.
         if (Comms != nullptr) {
             Comms->PinDevice();
         }
