@@ -1,5 +1,6 @@
 #include "cli/CliOptions.h"
 
+#include "cli/CliHelpText.h"
 #include "firmware/ImageFile.h"
 
 #include <QCommandLineParser>
@@ -41,15 +42,14 @@ QString CliUsage(const QString& ProgramName) {
 }
 
 QString CliHelp(const QString& ProgramName) {
-    return CliUsage(ProgramName) + QStringLiteral(R"(
+    return CliUsage(ProgramName) +
+           QStringLiteral(R"(
 Updates the firmware of one unit on one serial port with this build's image, running the
 same upgrade as the window, without a display. Several copies, one per port, may run
 side by side.
 
 Options:
-  --port COMn|DEVICE   the unit's port: COMn as the window maps it (key COMn of [Ports]
-                       in Bootload.Ini in the working directory, else /dev/ttyS<n-1>), or
-                       a device path such as /dev/ttyUSB0 or /dev/serial/by-id/...
+  --port COMn|DEVICE   %1
   --slave N            the unit's Modbus slave address, 1 to 247 (default 1); only for
                        the product whose window offers it
   --image FILE         another image: an Intel HEX file (only the 128-byte blocks it
@@ -75,13 +75,7 @@ Options:
 Each log line is printed as it changes: on a terminal the progress line is rewritten in
 place; otherwise one line per stage, with percentages at most every 10 %.
 
-SIGINT, SIGTERM, SIGHUP (the terminal or session closed) or SIGQUIT stops the run as
-closing the window does. Before the erase it ends at the next stage (a unit already in its
-bootloader is first told to leave it and restart), with status 10. Once the erase has begun
-the update runs to its end, and the status says how it ended. Further signals change
-nothing (SIGKILL would: it can leave the unit half written, waiting in its bootloader).
-Started with SIGHUP ignored (nohup), the program leaves it ignored.
-
+%2
 Exit status:
   0   complete: image written, unit restarted and finalised
   1   the run ended without a known outcome (an error message says why)
@@ -93,11 +87,12 @@ Exit status:
   7   write error: the unit's program memory is partly written
   8   settings not saved: the unit's settings could not be read; the unit is untouched
   9   settings not restored: the image is written, the unit's settings are not back
-  10  stopped by a signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT) before the erase
+  10  stopped by %3 before the erase
   11  complete (or the unit identified), but the JSON report could not be written
       whole; a run that failed keeps its own status. Either way an error message and
       the outcome line say so, and how the update itself ended
-)");
+)")
+               .arg(PortOptionHelp(), StopRequestHelp(), StopRequestPhrase());
 }
 
 std::optional<TCliOptions> ParseCliOptions(const QStringList& Arguments, bool SlaveAddressAllowed,
