@@ -6,7 +6,6 @@
 #include <QByteArrayView>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLocale>
 
 #include <cerrno>
 #include <dirent.h>
@@ -236,10 +235,6 @@ QString DeviceGroup(const QString& Device) {
     return QString::fromLocal8Bit(found->gr_name);
 }
 
-QString GroupedNumber(uint64_t Number) {
-    return QLocale(QLocale::English, QLocale::UnitedStates).toString(qulonglong(Number));
-}
-
 QString TOpenFailure::Reason(const QString& PortName) const {
     const QString port =
         PortName.isEmpty() ? Device : QStringLiteral("%1 (%2)").arg(PortName, Device);
@@ -279,21 +274,8 @@ QString TOpenFailure::Reason(const QString& PortName) const {
                                      "%1 to the adapter in the [Ports] section of Bootload.Ini.")
                           .arg(PortName);
     case TOpenFailureKind::RateRefused:
-        if (AskedRate == 0) {
-            return port + QStringLiteral(": a bit rate of 0 baud is not possible.");
-        }
-        if (ActualRate == 0) {
-            return QStringLiteral("%1: the adapter cannot run at %2 baud. Use an adapter that can.")
-                .arg(port, GroupedNumber(AskedRate));
-        }
-        return QStringLiteral("%1: the adapter cannot run at %2 baud (its driver gives %3). Use "
-                              "an adapter that can.")
-            .arg(port, GroupedNumber(AskedRate), GroupedNumber(ActualRate));
     case TOpenFailureKind::DeviceChanged:
-        return QStringLiteral("%1 no longer leads to %2, the device this update began on. The "
-                              "update stops rather than go on with another device: check which "
-                              "adapter the unit is on, and start again.")
-            .arg(port, PinnedDevice);
+        return CommonReason(*this, port);
     case TOpenFailureKind::Other:
         return QStringLiteral("%1 cannot be opened: %2.")
             .arg(port, ErrorCode != 0 ? ErrorText(ErrorCode) : Detail);

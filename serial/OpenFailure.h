@@ -61,3 +61,7 @@ QString DeviceGroup(const QString& Device);
 
 // "92,160"
 QString GroupedNumber(uint64_t Number);
+
+// The reason for the kinds of failure whose text is the same on every system (RateRefused,
+// DeviceChanged), naming the port as Port; empty for any other kind.
+QString CommonReason(const TOpenFailure& Failure, const QString& Port);

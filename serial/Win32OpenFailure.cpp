@@ -5,7 +5,6 @@
 
 #include "settings/Win32ErrorText.h"
 
-#include <QLocale>
 
 #include <windows.h>
 
@@ -60,10 +59,6 @@ QString DeviceGroup(const QString&) {
     return {};
 }
 
-QString GroupedNumber(uint64_t Number) {
-    return QLocale(QLocale::English, QLocale::UnitedStates).toString(qulonglong(Number));
-}
-
 QString TOpenFailure::Reason(const QString& PortName) const {
     const QString port = PortText(PortName, Device);
     switch (Kind) {
@@ -82,21 +77,8 @@ QString TOpenFailure::Reason(const QString& PortName) const {
                                      "the adapter in the [Ports] section of Bootload.Ini.")
                           .arg(PortName);
     case TOpenFailureKind::RateRefused:
-        if (AskedRate == 0) {
-            return port + QStringLiteral(": a bit rate of 0 baud is not possible.");
-        }
-        if (ActualRate == 0) {
-            return QStringLiteral("%1: the adapter cannot run at %2 baud. Use an adapter that can.")
-                .arg(port, GroupedNumber(AskedRate));
-        }
-        return QStringLiteral("%1: the adapter cannot run at %2 baud (its driver gives %3). Use "
-                              "an adapter that can.")
-            .arg(port, GroupedNumber(AskedRate), GroupedNumber(ActualRate));
     case TOpenFailureKind::DeviceChanged:
-        return QStringLiteral("%1 no longer leads to %2, the device this update began on. The "
-                              "update stops rather than go on with another device: check which "
-                              "adapter the unit is on, and start again.")
-            .arg(port, PinnedDevice);
+        return CommonReason(*this, port);
     case TOpenFailureKind::Other:
         return QStringLiteral("%1 cannot be opened: %2.")
             .arg(port, ErrorCode != 0 ? Win32ErrorText(static_cast<uint32_t>(ErrorCode)) : Detail);
