@@ -5,7 +5,6 @@
 
 #include "settings/Win32ErrorText.h"
 
-
 #include <windows.h>
 
 namespace {
