@@ -9,6 +9,7 @@
 #include "serial/RxWait.h"
 #include "serial/SerialDevice.h"
 #include "serial/SerialLog.h"
+#include "serial/remote/RemotePortName.h"
 
 #include <QEventLoop>
 #include <QPointer>
@@ -51,6 +52,11 @@ bool TKestComms::Open() {
     const unsigned portNumber = static_cast<unsigned>(CommPort) + 1;
     const QString name = NamedPath();
     LastDevicePath = name;
+    // The kind of device follows the port's name at every open (a [Ports] line may have
+    // been changed to or from a remote port's).
+    if (Device->IsRemote() != IsRemotePortName(name)) {
+        Device = MakeSerialDevice(name);
+    }
     if (Pinned) {
         // Opened by the path its links lead to now, so that the device noted is the one
         // opened; once it has answered, only while the name still leads to it.

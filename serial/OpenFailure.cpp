@@ -1,6 +1,8 @@
 #include "serial/OpenFailure.h"
 
 #include "serial/SerialLog.h"
+#include "serial/remote/RemoteFailureText.h"
+#include "serial/remote/RemotePortName.h"
 #include "settings/ErrorText.h"
 
 #include <QByteArrayView>
@@ -238,8 +240,14 @@ QString DeviceGroup(const QString& Device) {
 QString TOpenFailure::Reason(const QString& PortName) const {
     const QString port =
         PortName.isEmpty() ? Device : QStringLiteral("%1 (%2)").arg(PortName, Device);
+    if (IsRemotePortName(Device)) {
+        return RemoteReason(*this, port);
+    }
     switch (Kind) {
     case TOpenFailureKind::None:
+    case TOpenFailureKind::NameNotFound:
+    case TOpenFailureKind::Unreachable:
+    case TOpenFailureKind::NoAnswer:
         break;
     case TOpenFailureKind::NotConnected:
         return port + QStringLiteral(" is not connected. Plug in the adapter, or select "

@@ -20,6 +20,12 @@ enum class TOpenFailureKind : uint8_t {
     // (a second adapter that shares the name, a [Ports] line changed, the adapter made
     // anew)
     DeviceChanged,
+    // remote ports only: the device server's name does not resolve; it cannot be reached
+    // (refused, no route, no answer to the connection); it does not answer as an RFC 2217
+    // port (no answer in time, or it closed the connection before it set the line)
+    NameNotFound,
+    Unreachable,
+    NoAnswer,
 };
 
 struct TOpenFailure {
@@ -30,7 +36,8 @@ struct TOpenFailure {
     // NoPermission: the group whose members may read and write the device; empty when
     // joining a group would not help.
     QString Group;
-    // InUse: the process holding the device, where /proc tells (else 0 and empty).
+    // InUse: the process holding the device, where /proc tells (else 0 and empty); for a
+    // remote port, the server's text in HolderName. NameNotFound: the host in HolderName.
     pid_t HolderPid = 0;
     QString HolderName;
     // RateRefused: the rate asked for and the one the driver gave (0: none).
@@ -40,7 +47,8 @@ struct TOpenFailure {
     QString PinnedDevice;
 
     // The reason and what to do about it, naming the port as PortName:
-    // "COM3 (/dev/ttyUSB0) is not connected. ..."; without a PortName, by its device.
+    // "COM3 (/dev/ttyUSB0) is not connected. ..."; without a PortName, by its device. A
+    // remote port's reason is RemoteReason's.
     QString Reason(const QString& PortName) const;
 };
 

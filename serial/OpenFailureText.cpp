@@ -31,6 +31,9 @@ QString CommonReason(const TOpenFailure& Failure, const QString& Port) {
     case TOpenFailureKind::InUse:
     case TOpenFailureKind::NotATty:
     case TOpenFailureKind::Other:
+    case TOpenFailureKind::NameNotFound:
+    case TOpenFailureKind::Unreachable:
+    case TOpenFailureKind::NoAnswer:
         break;
     }
     return {};

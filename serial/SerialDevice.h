@@ -2,7 +2,8 @@
 // that the serial component asks of the system for the port itself. TKestComms calls only
 // this interface, and its receive thread waits on the port through the TRxWait the device
 // makes. MakeSerialDevice gives the system's device: TPosixSerialDevice on Linux (a
-// terminal device under /dev); a system with another port API puts its own beside it.
+// terminal device under /dev); a system with another port API puts its own beside it. A
+// port reached over the network (serial/remote) is a device of its own kind.
 // Every failure leaves a message with the device path and the system's error text in
 // LastError (and in the bootload.serial trace); a failed Open or Configure also leaves
 // the reason in LastFailure.
@@ -74,6 +75,8 @@ public:
     virtual QString ResolvePath(const QString& Path) const { return Path; }
     // The identity of the open port; none when closed or where the system tells none.
     virtual std::optional<TDeviceIdentity> Identity() const { return std::nullopt; }
+    // Whether this is a remote port's device (rfc2217://...), not one of this system's.
+    virtual bool IsRemote() const { return false; }
 
     virtual bool IsOpen() const = 0;
     virtual const QString& DevicePath() const = 0;
@@ -84,3 +87,6 @@ public:
 
 // A closed serial device of this system.
 std::unique_ptr<TSerialDevice> MakeSerialDevice();
+// A closed device for the port named Path: a remote port's for "rfc2217://HOST:PORT"
+// (TRemoteSerialDevice, the same on every system), else this system's.
+std::unique_ptr<TSerialDevice> MakeSerialDevice(const QString& Path);

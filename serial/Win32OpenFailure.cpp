@@ -3,6 +3,8 @@
 // text. Windows names no holder of a port and has no device groups to join.
 #include "serial/OpenFailure.h"
 
+#include "serial/remote/RemoteFailureText.h"
+#include "serial/remote/RemotePortName.h"
 #include "settings/Win32ErrorText.h"
 
 #include <windows.h>
@@ -60,8 +62,14 @@ QString DeviceGroup(const QString&) {
 
 QString TOpenFailure::Reason(const QString& PortName) const {
     const QString port = PortText(PortName, Device);
+    if (IsRemotePortName(Device)) {
+        return RemoteReason(*this, port);
+    }
     switch (Kind) {
     case TOpenFailureKind::None:
+    case TOpenFailureKind::NameNotFound:
+    case TOpenFailureKind::Unreachable:
+    case TOpenFailureKind::NoAnswer:
         break;
     case TOpenFailureKind::NotConnected:
         return port + QStringLiteral(" is not connected. Plug in the adapter, or select "
