@@ -38,6 +38,7 @@ struct TLookup {
     std::condition_variable Done;
     bool Finished = false;
     int Result = 0;
+    int SystemCode = 0; // errno of the looking thread, for EAI_SYSTEM
     addrinfo* Addresses = nullptr;
     ~TLookup() {
         if (Addresses != nullptr) {
@@ -91,8 +92,10 @@ TSocketLink::TConnectResult TSocketLink::Connect(const QString& Host, uint16_t P
             hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
             addrinfo* found = nullptr;
             const int result = ::getaddrinfo(host.constData(), service.constData(), &hints, &found);
+            const int code = errno;
             const std::lock_guard<std::mutex> guard(lookup->Lock);
             lookup->Result = result;
+            lookup->SystemCode = code;
             lookup->Addresses = found;
             lookup->Finished = true;
             lookup->Done.notify_all();
@@ -112,10 +115,10 @@ TSocketLink::TConnectResult TSocketLink::Connect(const QString& Host, uint16_t P
     }
     if (lookup->Result != 0) {
         const int result = lookup->Result;
-        const int code = result == EAI_SYSTEM ? errno : 0;
-        Fail(QStringLiteral("%1 does not resolve: %2")
-                 .arg(Host, result == EAI_SYSTEM ? ErrorText(code)
-                                                 : QString::fromLocal8Bit(::gai_strerror(result))),
+        const int code = lookup->SystemCode;
+        // The resolver's own words: the caller names the host.
+        Fail(result == EAI_SYSTEM ? ErrorText(code)
+                                  : QString::fromLocal8Bit(::gai_strerror(result)),
              0);
         return result == EAI_SYSTEM ? TConnectResult::Failed : TConnectResult::NameNotFound;
     }

@@ -114,8 +114,11 @@ template <typename TDone> bool TRemoteSerialDevice::ReadServer(int TimeOutMs, TD
         for (const TTelnetEvent& negotiation : negotiations) {
             Session->Options.Answer(negotiation, reply);
         }
-        if (!reply.empty() && !SendCommand(reply)) {
-            return false;
+        // An answer that cannot be sent is not the failure yet: the server may be closing,
+        // and what it said before that is read on.
+        if (!reply.empty()) {
+            qCDebug(lcSerial).noquote() << "telnet tx" << HexBytes(reply.data(), reply.size());
+            Session->Link->Send(reply.data(), reply.size(), AnswerMs);
         }
         // Data up to the first rate answer is the server's, after it the line's.
         size_t from = 0;
@@ -226,7 +229,15 @@ bool TRemoteSerialDevice::Configure(const TLineSettings& Settings) {
         ++Sent[command];
     }
     if (!SendCommand(Frame)) {
-        return false;
+        if (Held) {
+            return false;
+        }
+        // A server that turns this client away may close before it reads the request: what
+        // it said before closing is the reason.
+        ReadServer(AnswerMs, [] { return false; });
+        return FailUnanswered(QStringLiteral("the server closed the connection before it set "
+                                             "the line"),
+                              true);
     }
     const auto answered = [this](uint8_t Command) { return Answered[Command] == Sent[Command]; };
     const bool going = ReadServer(AnswerMs, [&] {
@@ -286,6 +297,7 @@ void TRemoteSerialDevice::Purge() {
     AppendComPortCommand(Frame, ComPort::PurgeData, ComPort::PurgeBoth);
     ++Sent[ComPort::PurgeData];
     Session->NotePurgeSent();
+    qCDebug(lcSerial).noquote() << "telnet tx" << HexBytes(Frame.data(), Frame.size());
     if (!Session->Link->Send(Frame.data(), Frame.size(), AnswerMs)) {
         Error = QStringLiteral("%1: cannot purge: %2").arg(Path, Session->Link->LastError());
         qCDebug(lcSerial).noquote() << Error;

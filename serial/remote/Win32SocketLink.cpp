@@ -141,7 +141,8 @@ TSocketLink::TConnectResult TSocketLink::Connect(const QString& Host, uint16_t P
     }
     if (lookup->Result != 0) {
         const int result = lookup->Result;
-        Fail(QStringLiteral("%1 does not resolve").arg(Host), result);
+        Fail(Win32ErrorText(static_cast<uint32_t>(result)), 0);
+        Code = result;
         return result == WSAHOST_NOT_FOUND || result == WSANO_DATA || result == WSATRY_AGAIN ||
                        result == WSANO_RECOVERY
                    ? TConnectResult::NameNotFound
