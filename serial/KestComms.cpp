@@ -101,6 +101,7 @@ bool TKestComms::Open() {
     }
     Device->RequestLowLatency();
     OpenRate = BaudRate;
+    PurgeBeforeSend = false;
 
     RxReadPos = 0;
     RxWritePos = 0;

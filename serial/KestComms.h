@@ -161,6 +161,9 @@ private:
     uint16_t TickSeen = 0;
     int32_t MatchedIndex = -1;
     int32_t ReplyState = 0;
+    // A wait timed out since the last frame: the next one purges the port first, so that
+    // a reply that comes late is not taken as the answer to the next request.
+    bool PurgeBeforeSend = false;
     // Bit rate of the open port, for the bound of a write.
     uint32_t OpenRate = 0;
     // The three events of a wait; setting one quits the waits in progress.

@@ -47,6 +47,10 @@ bool TKestComms::SendFrame(const uint8_t* Data, uint16_t Length, uint16_t TimeOu
     if (ReplyState == TxResult::PortClosed || !IsOpen()) {
         return false;
     }
+    if (PurgeBeforeSend) {
+        PurgeBeforeSend = false;
+        Device->Purge();
+    }
     ClearRxBuffer();
     ReplyEvent = false;
     TimeOutEvent = false;
@@ -77,6 +81,7 @@ void TKestComms::TimerTick() {
     }
     if (TimeOutTicks == 0) {
         ReplyTimer->stop();
+        PurgeBeforeSend = true;
         SetTimeOutEvent();
         if (OnTimeOut) {
             QPointer<TKestComms> self(this);

@@ -1,0 +1,24 @@
+// Byte strings of a remote port's Telnet stream, shared by the test of the Telnet layer and
+// its check against an independent reading: what ser2net sent when a client connected (its
+// options, then DO COM-PORT-OPTION and a modem-state notice), a line's data with every
+// kind of byte the layer treats apart, and answers with doubled 0xFF.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+using TBytes = std::vector<uint8_t>;
+
+// WILL SGA, DO SGA, WILL ECHO, DONT ECHO, DO BINARY, WILL BINARY, DO COM-PORT-OPTION,
+// SB COM-PORT-OPTION NOTIFY-MODEMSTATE 0 SE.
+inline const TBytes ServerOpening = {0xff, 0xfb, 0x03, 0xff, 0xfd, 0x03, 0xff, 0xfb, 0x01, 0xff,
+                                     0xfe, 0x01, 0xff, 0xfd, 0x00, 0xff, 0xfb, 0x00, 0xff, 0xfd,
+                                     0x2c, 0xff, 0xfa, 0x2c, 0x6b, 0x00, 0xff, 0xf0};
+// A bootloader frame with 0xFF bytes, CR LF and CR NUL in it.
+inline const TBytes LineData = {0x10, 0x02, 0xff, 0x00, 0xff, 0xff,
+                                0x0d, 0x0a, 0x0d, 0x00, 0x10, 0x03};
+inline const TBytes LineDataOnTheWire = {0x10, 0x02, 0xff, 0xff, 0x00, 0xff, 0xff, 0xff,
+                                         0xff, 0x0d, 0x0a, 0x0d, 0x00, 0x10, 0x03};
+// Data, the answer to SET-BAUDRATE 65535 (its 0xFF doubled), a NOP, more data.
+inline const TBytes MixedStream = {0x41, 0xff, 0xff, 0xff, 0xfa, 0x2c, 0x65, 0x00, 0x00,
+                                   0xff, 0xff, 0xff, 0xff, 0xff, 0xf0, 0xff, 0xf1, 0x42};
