@@ -2,6 +2,7 @@
 // what the port dialog shows beside each COM name, and the status panel's tool tip.
 #include "serial/KestComms.h"
 #include "serial/PortNumbering.h"
+#include "serial/remote/RemotePortName.h"
 #include "shell/Main1.h"
 #include "shell/Settings.h"
 #include "shell/commsel.h"
@@ -22,6 +23,9 @@ const TPresentPort* PortAt(const QString& Path, const QList<TPresentPort>& Ports
     return nullptr;
 }
 
+// What the port dialog and --list-ports show beside a remote port's address.
+const QString RemotePortDescription = QStringLiteral("RFC 2217 device server");
+
 } // namespace
 
 void TMainForm::NumberNewPorts() {
@@ -38,7 +42,12 @@ QList<TPortListing> TMainForm::PortListings() const {
     for (unsigned port = 1; port <= LastListedPort; ++port) {
         const QString path = PortDevicePath(port, mapFile, SessionPorts);
         TPortListing listing;
-        if (const TPresentPort* present = PortAt(path, FoundPorts)) {
+        if (IsRemotePortName(path)) {
+            // A device server's line: listed by its address, never looked for on this system.
+            listing.Device = path;
+            listing.Description = RemotePortDescription;
+            listing.Present = true;
+        } else if (const TPresentPort* present = PortAt(path, FoundPorts)) {
             listing.Device = present->Device;
             listing.Description = PortDescription(*present);
             listing.Present = true;
@@ -55,6 +64,9 @@ QString TMainForm::OpenPortToolTip() const {
         return QString();
     }
     const QString path = Comms->DevicePath();
+    if (IsRemotePortName(path)) {
+        return path + u'\n' + RemotePortDescription;
+    }
     const QString device = CanonicalDevice(path);
     QString text = device == path ? path : QStringLiteral("%1 (%2)").arg(path, device);
     if (const TPresentPort* present = PortAt(path, FoundPorts)) {
