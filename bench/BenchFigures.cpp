@@ -19,6 +19,10 @@
 //       bootload-cli's update with a release filling part of program memory against one
 //       with the whole image: time and write stage time against the share of blocks sent;
 //       met when the write stage takes at most the blocks' share plus MARGIN
+//   bootload_figures remote TARGET LOCAL_REPORT REMOTE_REPORT [LOCAL_REPORT REMOTE_REPORT...]
+//       bootload-cli's erase and write stages through a device server (ser2net over
+//       loopback) against the same stages on the local pty, from pairs of paced updates
+//       run one after the other: the ratio of the medians; met when at most TARGET
 //   bootload_figures gbench JSON
 //       one line per Google Benchmark result: name, a tab, time and throughput
 #include "bench/BenchMath.h"
@@ -243,6 +247,36 @@ int Partial(const QStringList& Args) {
     return 0;
 }
 
+int Remote(const QStringList& Args) {
+    const double target = Args.value(0).toDouble();
+    std::vector<double> local;
+    std::vector<double> remote;
+    for (qsizetype i = 1; i + 1 < Args.size(); i += 2) {
+        const auto localReport = ReadJson(Args[i]);
+        const auto remoteReport = ReadJson(Args[i + 1]);
+        if (!localReport || !remoteReport || !Complete(*localReport, Args[i]) ||
+            !Complete(*remoteReport, Args[i + 1])) {
+            return 1;
+        }
+        local.push_back(ReportEraseWriteMs(*localReport));
+        remote.push_back(ReportEraseWriteMs(*remoteReport));
+        if (local.back() <= 0 || remote.back() <= 0) {
+            std::fprintf(stderr, "bootload_figures: no erase or write stage in %s or %s\n",
+                         qPrintable(Args[i]), qPrintable(Args[i + 1]));
+            return 1;
+        }
+    }
+    if (local.empty()) {
+        return 1;
+    }
+    const double localMs = Percentile(local, 0.5);
+    const double remoteMs = Percentile(remote, 0.5);
+    const double ratio = remoteMs / localMs;
+    std::printf("%.3f (remote %.0f ms, local pty %.0f ms; medians of %zu pairs)\t%s\n", ratio,
+                remoteMs, localMs, local.size(), Verdict(ratio <= target));
+    return 0;
+}
+
 int GoogleBenchmark(const QStringList& Args) {
     const auto results = ReadJson(Args.value(0));
     if (!results) {
@@ -291,11 +325,14 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("partial") && rest.size() == 3) {
         return Partial(rest);
     }
+    if (command == QLatin1String("remote") && rest.size() >= 3 && rest.size() % 2 == 1) {
+        return Remote(rest);
+    }
     if (command == QLatin1String("gbench") && rest.size() == 1) {
         return GoogleBenchmark(rest);
     }
     std::fprintf(stderr, "usage: bootload_figures "
-                         "wire|turnaround|program|cpu|rss|parallel|lowlatency|partial|gbench "
+                         "wire|turnaround|program|cpu|rss|parallel|lowlatency|partial|remote|gbench "
                          "... "
                          "(see the head of bench/BenchFigures.cpp)\n");
     return 2;

@@ -119,3 +119,9 @@ TPartialFigure PartialFigure(const QJsonObject& Full, const QJsonObject& Part) {
                    figure.PartWriteMs >= 0 && figure.FullBlocks > 0 && figure.PartBlocks >= 0;
     return figure;
 }
+
+double ReportEraseWriteMs(const QJsonObject& Report) {
+    const double eraseMs = ReportStageMs(Report, QStringLiteral("Erasing Program Memory"));
+    const double writeMs = ReportStageMs(Report, QStringLiteral("Sending New Program Data"));
+    return eraseMs < 0 || writeMs < 0 ? -1 : eraseMs + writeMs;
+}

@@ -66,3 +66,6 @@ struct TPartialFigure {
 
 // Valid when both reports have their run's time, a write stage and the blocks they sent.
 TPartialFigure PartialFigure(const QJsonObject& Full, const QJsonObject& Part);
+
+// Wall time of the erase and write stages of a bootload-cli report; -1 when it lacks one.
+double ReportEraseWriteMs(const QJsonObject& Report);

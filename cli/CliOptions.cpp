@@ -80,7 +80,8 @@ Exit status:
   0   complete: image written, unit restarted and finalised
   1   the run ended without a known outcome (an error message says why)
   2   bad arguments, or the JSON report cannot be written: nothing was started
-  3   the port cannot be opened (absent, no permission, in use)
+  3   the port cannot be opened (absent, no permission, in use; for a device server:
+      its name does not resolve, it cannot be reached or does not answer)
   4   no reply from the unit
   5   incompatible model: the unit is another model than the image's
   6   erase error: the unit's program memory is partly erased

@@ -5,7 +5,8 @@ QString PortOptionHelp() {
         "the unit's port: COMn as the window maps it (key COMn of [Ports]\n"
         "                       in Bootload.Ini in the working directory, else /dev/ttyS<n-1>), "
         "or\n"
-        "                       a device path such as /dev/ttyUSB0 or /dev/serial/by-id/...");
+        "                       a device path such as /dev/ttyUSB0 or /dev/serial/by-id/..., or\n"
+        "                       rfc2217://HOST:PORT for a unit behind a device server (RFC 2217)");
 }
 
 QString StopRequestHelp() {

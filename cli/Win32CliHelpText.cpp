@@ -5,7 +5,8 @@ QString PortOptionHelp() {
         "the unit's port: COMn as the window maps it (key COMn of [Ports]\n"
         "                       in Bootload.Ini in the working directory, else Windows' own\n"
         "                       COMn, any number from 1 to 256), or a device name such as\n"
-        "                       \\\\.\\COM12");
+        "                       \\\\.\\COM12, or rfc2217://HOST:PORT for a unit behind a\n"
+        "                       device server (RFC 2217)");
 }
 
 QString StopRequestHelp() {
