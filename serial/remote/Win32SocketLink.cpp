@@ -1,16 +1,18 @@
 // Winsock: the socket is non-blocking from the start; bounded waits are select() with a
 // time-out; the receive thread waits with WSAEventSelect on an event of the socket and on
 // its stop event (manual-reset: once set, every later wait ends at once).
+// Winsock's headers go before anything that may bring in windows.h.
+#include <winsock2.h>
+
+#include <mstcpip.h>
+#include <windows.h>
+#include <ws2tcpip.h>
+
 #include "serial/SerialLog.h"
 #include "serial/remote/SocketLink.h"
 #include "settings/Win32ErrorText.h"
 
 #include <QElapsedTimer>
-
-#include <mstcpip.h>
-#include <windows.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -174,7 +176,7 @@ TSocketLink::TConnectResult TSocketLink::Connect(const QString& Host, uint16_t P
             FD_ZERO(&failed);
             FD_SET(handle, &writable);
             FD_SET(handle, &failed);
-            const timeval left = TimeValue(TimeOutMs - clock.elapsed());
+            timeval left = TimeValue(TimeOutMs - clock.elapsed());
             const int ready = ::select(0, nullptr, &writable, &failed, &left);
             if (ready > 0 && FD_ISSET(handle, &writable)) {
                 connected = true;
@@ -232,7 +234,7 @@ bool TSocketLink::Send(const uint8_t* Data, size_t Length, int TimeOutMs) {
         fd_set writable;
         FD_ZERO(&writable);
         FD_SET(AsSocket(Handle), &writable);
-        const timeval wait = TimeValue(left);
+        timeval wait = TimeValue(left);
         if (::select(0, nullptr, &writable, nullptr, &wait) == SOCKET_ERROR) {
             return Fail(QStringLiteral("cannot wait to send"), ::WSAGetLastError());
         }
@@ -248,7 +250,7 @@ int TSocketLink::Receive(uint8_t* Buffer, size_t Size, int TimeOutMs) {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(AsSocket(Handle), &readable);
-    const timeval wait = TimeValue(TimeOutMs);
+    timeval wait = TimeValue(TimeOutMs);
     const int ready = ::select(0, &readable, nullptr, nullptr, &wait);
     if (ready == SOCKET_ERROR) {
         Fail(QStringLiteral("cannot wait to receive"), ::WSAGetLastError());
