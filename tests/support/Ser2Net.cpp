@@ -138,3 +138,15 @@ void TSer2Net::Kill() {
         Server.reset();
     }
 }
+
+void TSer2Net::Pause() {
+    if (Server) {
+        Server->Signal(SIGSTOP);
+    }
+}
+
+void TSer2Net::Resume() {
+    if (Server) {
+        Server->Signal(SIGCONT);
+    }
+}

@@ -30,6 +30,10 @@ public:
     // Ends it at once with SIGKILL, as a crash or a power cut would (its clients' next
     // read sees the end of the connection, their next write fails).
     void Kill();
+    // Stops it (SIGSTOP) and lets it go on (SIGCONT): while stopped it forwards nothing,
+    // then everything at once, as a server that stalled or a link that was gone a while.
+    void Pause();
+    void Resume();
     std::string LastError() const { return Error; }
 
     uint16_t Port() const { return TcpPort; }
