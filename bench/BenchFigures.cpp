@@ -331,9 +331,10 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("gbench") && rest.size() == 1) {
         return GoogleBenchmark(rest);
     }
-    std::fprintf(stderr, "usage: bootload_figures "
-                         "wire|turnaround|program|cpu|rss|parallel|lowlatency|partial|remote|gbench "
-                         "... "
-                         "(see the head of bench/BenchFigures.cpp)\n");
+    std::fprintf(stderr,
+                 "usage: bootload_figures "
+                 "wire|turnaround|program|cpu|rss|parallel|lowlatency|partial|remote|gbench "
+                 "... "
+                 "(see the head of bench/BenchFigures.cpp)\n");
     return 2;
 }
