@@ -39,7 +39,7 @@ TEST(CliOptionsTest, PortIsACommNumberOrADevicePath) {
     EXPECT_FALSE(Parse({"--port", "COM0"}, false, error));
     EXPECT_FALSE(Parse({"--port", "COM257"}, false, error));
     EXPECT_FALSE(Parse({}, false, error));
-    EXPECT_EQ(error, "--port is required");
+    EXPECT_EQ(error, "--port is required (or --ports-file)");
 }
 
 } // namespace
