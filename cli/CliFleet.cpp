@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -179,7 +180,7 @@ int TCliFleet::Finish() {
         rows.append(SummaryRow(ends.last(), identify));
     }
     const TFleetOutcome outcome = FleetOutcome(ends, identify);
-    if (!Options.Quiet && !identify && View != nullptr) {
+    if (!Options.Quiet && !identify) {
         std::fputc('\n', Out);
     }
     std::fputs(SummaryTable(ends, identify).toLocal8Bit().constData(), Out);

@@ -23,6 +23,7 @@ constexpr int StopGraceMs = 60000;
 TCliUnitRun::TCliUnitRun(const TCliPort& UnitPort, const QStringList& UnitArguments,
                          const QString& UnitReport, QObject* Parent)
     : QObject(Parent), Port(UnitPort), Arguments(UnitArguments), ReportPath(UnitReport) {
+    Process = new QProcess(this);
     Watch = new QTimer(this);
     Watch->setSingleShot(true);
     connect(Watch, &QTimer::timeout, this, [this] { Quiet(); });
@@ -30,7 +31,7 @@ TCliUnitRun::TCliUnitRun(const TCliPort& UnitPort, const QStringList& UnitArgume
 
 TCliUnitRun::~TCliUnitRun() {
     // The command ends only once every unit has: nothing is left running here.
-    if (Process != nullptr && Process->state() != QProcess::NotRunning) {
+    if (Process->state() != QProcess::NotRunning) {
         Process->kill();
         Process->waitForFinished(5000);
     }
@@ -45,7 +46,6 @@ QString TCliUnitRun::Outcome() const {
 }
 
 void TCliUnitRun::Start(const QString& Program) {
-    Process = new QProcess(this);
     Process->setProgram(Program);
     Process->setArguments(Arguments + QStringList{QStringLiteral("--json"), ReportPath});
     Process->setStandardInputFile(QProcess::nullDevice());
