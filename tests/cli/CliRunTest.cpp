@@ -231,7 +231,7 @@ TEST(CliRunTest, ListPortsNamesTheMappedPortAndMapsAnAbsentOneAsNotConnected) {
 
 TEST(CliRunTest, BadInputIsRefusedBeforeTheUnitHearsAnything) {
     TCliStation station;
-    std::ofstream(station.File("short.bin"), std::ios::binary) << std::string(65535, 'x');
+    std::ofstream(station.File("short.bin"), std::ios::binary) << std::string(65535, '\xFF');
     const struct {
         std::vector<std::string> Arguments;
         int Status;
