@@ -25,11 +25,6 @@ constexpr GUID ComPortInterface = {
 constexpr GUID PortsClass = {
     0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
-std::function<QList<TPresentPort>()>& Source() {
-    static std::function<QList<TPresentPort>()> source;
-    return source;
-}
-
 // "COM5" -> 5; 0 for a name that is no COM port's.
 unsigned ComNumber(const QString& Name) {
     static const QRegularExpression com(QStringLiteral("^(?:\\\\\\\\\\.\\\\|//\\./)?COM([0-9]+)$"),
@@ -184,14 +179,6 @@ QList<TPresentPort> EnumeratePresentPorts(const QString&, const QString&) {
     return ports;
 }
 
-QList<TPresentPort> PresentPorts() {
-    return Source() ? Source()() : EnumeratePresentPorts();
-}
-
-void SetPresentPortsSource(std::function<QList<TPresentPort>()> NewSource) {
-    Source() = std::move(NewSource);
-}
-
 QString CanonicalDevice(const QString& Path) {
     const unsigned number = ComNumber(Path);
     return number != 0 ? DefaultPortDevice(number) : Path.trimmed();
@@ -199,12 +186,4 @@ QString CanonicalDevice(const QString& Path) {
 
 bool IsOnBoardPort(const QString&) {
     return false;
-}
-
-QString PortDescription(const TPresentPort& Port) {
-    QString text = Port.Description.isEmpty() ? Port.Manufacturer : Port.Description;
-    if (!Port.SerialNumber.isEmpty()) {
-        text += text.isEmpty() ? Port.SerialNumber : QStringLiteral(" (%1)").arg(Port.SerialNumber);
-    }
-    return text;
 }
