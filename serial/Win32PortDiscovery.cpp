@@ -6,6 +6,7 @@
 // has no folders of links to its ports.
 #include "serial/PortDiscovery.h"
 
+#include "serial/DeviceInstanceId.h"
 #include "serial/PortMap.h"
 
 #include <QRegularExpression>
@@ -80,23 +81,6 @@ QString InstanceId(HDEVINFO Set, SP_DEVINFO_DATA& Device) {
     return QString::fromWCharArray(buffer.data());
 }
 
-// "USB\VID_0403&PID_6001\A10K1234": the USB identifiers, and the serial number where the
-// last part is one (a number Windows made up holds '&').
-void ReadUsbIdentity(const QString& Instance, TPresentPort& Port) {
-    static const QRegularExpression ids(QStringLiteral("VID_([0-9A-F]{4})&PID_([0-9A-F]{4})"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = ids.match(Instance);
-    if (!match.hasMatch()) {
-        return;
-    }
-    Port.VendorId = static_cast<uint16_t>(match.captured(1).toUInt(nullptr, 16));
-    Port.ProductId = static_cast<uint16_t>(match.captured(2).toUInt(nullptr, 16));
-    const QString last = Instance.section(u'\\', -1);
-    if (Instance.startsWith(QStringLiteral("USB\\"), Qt::CaseInsensitive) && !last.contains(u'&')) {
-        Port.SerialNumber = last;
-    }
-}
-
 // The present devices of one SetupAPI listing that have a COM port name.
 void AddSetupPorts(const GUID& Guid, DWORD Flags, QList<TPresentPort>& Ports) {
     const HDEVINFO set = ::SetupDiGetClassDevsW(&Guid, nullptr, nullptr, Flags | DIGCF_PRESENT);
@@ -125,7 +109,7 @@ void AddSetupPorts(const GUID& Guid, DWORD Flags, QList<TPresentPort>& Ports) {
                                    .trimmed();
         }
         port.Manufacturer = DeviceProperty(set, device, SPDRP_MFG);
-        ReadUsbIdentity(InstanceId(set, device), port);
+        ReadInstanceIdentity(InstanceId(set, device), port);
         Ports << port;
     }
     ::SetupDiDestroyDeviceInfoList(set);
