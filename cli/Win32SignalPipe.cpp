@@ -181,12 +181,9 @@ TSignalPipe::TSignalPipe(QObject* Parent) : QObject(Parent) {
         Ended = nullptr;
         return;
     }
-    if (!StartSessionWindow()) {
-        ::SetConsoleCtrlHandler(OnControl, FALSE);
-        ::CloseHandle(Ended);
-        Ended = nullptr;
-        return;
-    }
+    // Without the window (a system without a display driver, as Wine without X) the
+    // console's events still stop a run; log-off and shutdown then end it unasked.
+    (void)StartSessionWindow();
     Instance = this;
     Ready = true;
 }
