@@ -180,10 +180,13 @@ void CheckSessionEnd() {
     QStringList names;
     bool answered = false;
     qint64 goneMs = -1;
+    bool ready = false;
+    HWND window = nullptr;
     {
         auto pipe = std::make_unique<TSignalPipe>();
-        const HWND window = ::FindWindowW(L"BootloadEndSession", nullptr);
-        if (pipe->IsReady() && window != nullptr) {
+        ready = pipe->IsReady();
+        window = ::FindWindowW(L"BootloadEndSession", nullptr);
+        if (ready && window != nullptr) {
             DWORD_PTR result = 0;
             answered = ::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
                                              SMTO_BLOCK, BoundMs, &result) != 0 &&
@@ -201,7 +204,11 @@ void CheckSessionEnd() {
     Check("session-end",
           answered && names == QStringList{QStringLiteral("log-off"), QStringLiteral("shutdown")} &&
               goneMs >= 0 && goneMs < BoundMs,
-          QStringLiteral("query answered %1, requests: %2, the pipe went in %3 ms")
+          QStringLiteral("pipe ready %1, window %2, query answered %3, requests: %4, the pipe "
+                         "went in %5 ms")
+              .arg(ready)
+              .arg(window != nullptr ? QStringLiteral("found")
+                                     : QStringLiteral("not found (error %1)").arg(::GetLastError()))
               .arg(answered)
               .arg(names.join(QLatin1String(", ")))
               .arg(goneMs));
