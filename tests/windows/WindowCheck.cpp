@@ -14,6 +14,7 @@
 #include "shell/ModalSeam.h"
 #include "shell/StartUp.h"
 #include "shell/about.h"
+#include "shell/commsel.h"
 #include "tests/support/CompleteRun.h"
 #include "tests/windows/WindowIcon.h"
 
