@@ -13,6 +13,10 @@
 //   bootload_figures rss STATION TARGET_MIB
 //   bootload_figures parallel TARGET LONE_STATION STATION...
 //       the slowest station's wall time / the lone station's
+//   bootload_figures units TARGET LONE_REPORT COMMAND_REPORT PEAK_KIB CPU_SECONDS
+//       one bootload-cli command updating several units: its slowest unit's time (from its
+//       report, as a single run's) / a lone run's, with the command's peak memory (its
+//       own and its units' programs', proportional set size) and CPU time, each per unit
 //   bootload_figures lowlatency STATION
 //       what the serial component logged about low-latency mode when it opened the port
 //   bootload_figures partial FULL_REPORT PART_REPORT MARGIN
@@ -211,6 +215,39 @@ int Parallel(const QStringList& Args) {
     return 0;
 }
 
+int Units(const QStringList& Args) {
+    const double target = Args.value(0).toDouble();
+    const auto lone = ReadJson(Args.value(1));
+    const auto command = ReadJson(Args.value(2));
+    if (!lone || !command || !Complete(*lone, Args.value(1))) {
+        return 1;
+    }
+    const QJsonArray units = command->value(QStringLiteral("Units")).toArray();
+    double slowest = 0;
+    for (const auto& unit : units) {
+        if (!Complete(unit.toObject(), Args.value(2))) {
+            return 1;
+        }
+        slowest = std::max(slowest, RunWallMs(unit.toObject()));
+    }
+    const double loneMs = RunWallMs(*lone);
+    if (units.isEmpty() || loneMs <= 0) {
+        return 1;
+    }
+    const double count = static_cast<double>(units.size());
+    const double ratio = slowest / loneMs;
+    std::printf("%.3f (slowest of %d %.0f ms, lone %.0f ms; command %.1f s); peak %.0f MiB, "
+                "%.1f MiB a unit; CPU %.2f s a unit\t%s\n",
+                ratio, static_cast<int>(units.size()), slowest, loneMs,
+                command->value(QStringLiteral("Summary"))
+                    .toObject()
+                    .value(QStringLiteral("TotalSeconds"))
+                    .toDouble(),
+                Args.value(3).toDouble() / 1024, Args.value(3).toDouble() / 1024 / count,
+                Args.value(4).toDouble() / count, Verdict(ratio <= target));
+    return 0;
+}
+
 int LowLatency(const QStringList& Args) {
     const auto station = ReadJson(Args.value(0));
     if (!station) {
@@ -319,6 +356,9 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("parallel") && rest.size() >= 3) {
         return Parallel(rest);
     }
+    if (command == QLatin1String("units") && rest.size() == 5) {
+        return Units(rest);
+    }
     if (command == QLatin1String("lowlatency") && rest.size() == 1) {
         return LowLatency(rest);
     }
@@ -333,7 +373,7 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr,
                  "usage: bootload_figures "
-                 "wire|turnaround|program|cpu|rss|parallel|lowlatency|partial|remote|gbench "
+                 "wire|turnaround|program|cpu|rss|parallel|units|lowlatency|partial|remote|gbench "
                  "... "
                  "(see the head of bench/BenchFigures.cpp)\n");
     return 2;

@@ -1,6 +1,7 @@
 // The command-line program's main block: the window's start-up steps that need no port,
 // with the window never shown (the offscreen platform, whatever the session), then the
 // one thing the command line asks for.
+#include "cli/CliFleet.h"
 #include "cli/CliImage.h"
 #include "cli/CliOptions.h"
 #include "cli/CliPorts.h"
@@ -105,6 +106,9 @@ int main(int argc, char** argv) {
     case TCliAction::Identify: {
         // With the report on standard output, the progress goes to standard error.
         FILE* out = options->JsonPath == QLatin1String("-") ? stderr : stdout;
+        if (options->Many) {
+            return RunFleet(form, *options, out);
+        }
         TCliStation station(form, *options, out);
         status = options->Action == TCliAction::Update ? station.Update() : station.Identify();
         break;

@@ -1,17 +1,13 @@
 #include "cli/CliOptions.h"
 
-#include "cli/CliHelpText.h"
+#include "cli/CliUnitPorts.h"
 #include "firmware/ImageFile.h"
 
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 namespace {
-
-// COM numbers the port component can hold (its number is stored as 8 bits).
-constexpr int LastComNumber = 256;
 
 std::optional<TCliOptions> Refuse(QString& Error, const QString& Reason) {
     Error = Reason;
@@ -32,75 +28,15 @@ bool IsHexFile(const QString& Path) {
 
 } // namespace
 
-QString CliUsage(const QString& ProgramName) {
-    return QStringLiteral(
-               "Usage: %1 --port COMn|DEVICE [--slave N] [--image FILE --processor N --model N]\n"
-               "          [--json FILE|-] [--quiet]\n"
-               "       %1 --identify --port COMn|DEVICE [--json FILE|-]\n"
-               "       %1 --list-ports | --help | --version\n")
-        .arg(ProgramName);
-}
-
-QString CliHelp(const QString& ProgramName) {
-    return CliUsage(ProgramName) +
-           QStringLiteral(R"(
-Updates the firmware of one unit on one serial port with this build's image, running the
-same upgrade as the window, without a display. Several copies, one per port, may run
-side by side.
-
-Options:
-  --port COMn|DEVICE   %1
-  --slave N            the unit's Modbus slave address, 1 to 247 (default 1); only for
-                       the product whose window offers it
-  --image FILE         another image: an Intel HEX file (only the 128-byte blocks it
-                       holds data for are written) or a raw image of exactly 65536 bytes,
-                       with --processor N and --model N taken as the window's Load File
-                       takes them (decimal, or hexadecimal after $ or 0x; the low 16 bits
-                       are kept); the firmware version stays this build's
-  --json FILE|-        write a JSON report (- for standard output: the progress then goes
-                       to standard error); a file that cannot be written stops the program
-                       before the port is opened. The report is written whole at the end,
-                       through a temporary file beside FILE: an existing FILE is replaced
-                       only then, and is left as it was when the report cannot be written.
-                       FILE may not be the settings file, the image (--image) or this
-                       program, by any name (a link counts): refused, status 2
-  --quiet              print only the outcome
-  --identify           read the unit's identity (running firmware or bootloader) and change
-                       nothing
-  --list-ports         list the serial ports found, with their COM numbers
-  --help               this text
-  --version            the program's version and the image it carries: its format, the
-                       blocks an update sends and the SHA-256 of their bytes
-
-Each log line is printed as it changes: on a terminal the progress line is rewritten in
-place; otherwise one line per stage, with percentages at most every 10 %.
-
-%2
-Exit status:
-  0   complete: image written, unit restarted and finalised
-  1   the run ended without a known outcome (an error message says why)
-  2   bad arguments, or the JSON report cannot be written: nothing was started
-  3   the port cannot be opened (absent, no permission, in use; for a device server:
-      its name does not resolve, it cannot be reached or does not answer)
-  4   no reply from the unit
-  5   incompatible model: the unit is another model than the image's
-  6   erase error: the unit's program memory is partly erased
-  7   write error: the unit's program memory is partly written
-  8   settings not saved: the unit's settings could not be read; the unit is untouched
-  9   settings not restored: the image is written, the unit's settings are not back
-  10  stopped by %3 before the erase
-  11  complete (or the unit identified), but the JSON report could not be written
-      whole; a run that failed keeps its own status. Either way an error message and
-      the outcome line say so, and how the update itself ended
-)")
-               .arg(PortOptionHelp(), StopRequestHelp(), StopRequestPhrase());
-}
-
 std::optional<TCliOptions> ParseCliOptions(const QStringList& Arguments, bool SlaveAddressAllowed,
                                            QString& Error) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("port"));
+    const QCommandLineOption portsFile(QStringLiteral("ports-file"), QString(),
+                                       QStringLiteral("file"));
+    const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("n"));
+    const QCommandLineOption skipCurrent(QStringLiteral("skip-current"));
     const QCommandLineOption slave(QStringLiteral("slave"), QString(), QStringLiteral("n"));
     const QCommandLineOption image(QStringLiteral("image"), QString(), QStringLiteral("file"));
     const QCommandLineOption processor(QStringLiteral("processor"), QString(), QStringLiteral("n"));
@@ -109,20 +45,30 @@ std::optional<TCliOptions> ParseCliOptions(const QStringList& Arguments, bool Sl
     const QCommandLineOption quiet(QStringLiteral("quiet"));
     const QCommandLineOption identify(QStringLiteral("identify"));
     const QCommandLineOption listPorts(QStringLiteral("list-ports"));
-    const QCommandLineOption help(QStringLiteral("help"));
+    const QCommandLineOption help(
+        QStringList{QStringLiteral("help"), QStringLiteral("h"), QStringLiteral("?")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions(
-        {port, slave, image, processor, model, json, quiet, identify, listPorts, help, version});
-    if (!parser.parse(Arguments)) {
+    parser.addOptions({port, portsFile, jobs, skipCurrent, slave, image, processor, model, json,
+                       quiet, identify, listPorts, help, version});
+    // "/?" asks for the help as it does of any Windows program.
+    QStringList arguments = Arguments;
+    for (qsizetype index = 1; index < arguments.size(); ++index) {
+        if (arguments[index] == QLatin1String("/?")) {
+            arguments[index] = QStringLiteral("--help");
+        }
+    }
+    if (!parser.parse(arguments)) {
         return Refuse(Error, parser.errorText());
     }
     if (!parser.positionalArguments().isEmpty()) {
         return Refuse(
             Error,
-            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+            QStringLiteral("Unexpected argument '%1'").arg(parser.positionalArguments().first()));
     }
-    // An option given twice would leave one of its values unused.
-    for (const QCommandLineOption* option : {&port, &slave, &image, &processor, &model, &json}) {
+    // An option given twice would leave one of its values unused (--port names a unit
+    // each time).
+    for (const QCommandLineOption* option :
+         {&portsFile, &jobs, &slave, &image, &processor, &model, &json}) {
         if (parser.values(*option).size() > 1) {
             return Refuse(Error,
                           QStringLiteral("--%1 given more than once").arg(option->names().first()));
@@ -156,20 +102,42 @@ std::optional<TCliOptions> ParseCliOptions(const QStringList& Arguments, bool Sl
     }
     options.Action = parser.isSet(identify) ? TCliAction::Identify : TCliAction::Update;
 
-    if (!parser.isSet(port)) {
-        return Refuse(Error, QStringLiteral("--port is required"));
-    }
-    options.Port = parser.value(port);
-    static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,3})$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    if (const QRegularExpressionMatch match = comName.match(options.Port); match.hasMatch()) {
-        options.ComNumber = match.captured(1).toInt();
-        if (options.ComNumber < 1 || options.ComNumber > LastComNumber) {
-            return Refuse(
-                Error, QStringLiteral("--port: COM numbers run from 1 to %1").arg(LastComNumber));
+    for (const QString& name : parser.values(port)) {
+        TCliPort named{name, 0, std::nullopt, QStringLiteral("--port")};
+        if (!CheckPortName(named, Error)) {
+            return std::nullopt;
         }
-    } else if (options.Port.isEmpty()) {
-        return Refuse(Error, QStringLiteral("--port: empty device name"));
+        options.Ports << named;
+    }
+    if (parser.isSet(portsFile)) {
+        if (!ReadPortsFile(parser.value(portsFile), SlaveAddressAllowed, options.Ports, Error)) {
+            return std::nullopt;
+        }
+        if (options.Ports.isEmpty()) {
+            return Refuse(
+                Error,
+                QStringLiteral("--ports-file %1 names no port").arg(parser.value(portsFile)));
+        }
+    }
+    if (options.Ports.isEmpty()) {
+        return Refuse(Error, QStringLiteral("--port is required (or --ports-file)"));
+    }
+    options.Many = options.Ports.size() > 1 || parser.isSet(portsFile);
+    options.Port = options.Ports.first().Name;
+    options.ComNumber = options.Ports.first().ComNumber;
+
+    if (parser.isSet(jobs)) {
+        bool ok = false;
+        options.Jobs = parser.value(jobs).toInt(&ok);
+        if (!ok || options.Jobs < 1 || options.Jobs > LastJobs) {
+            return Refuse(Error, QStringLiteral("--jobs: '%1' is not a number from 1 to %2")
+                                     .arg(parser.value(jobs))
+                                     .arg(LastJobs));
+        }
+    }
+    options.SkipCurrent = parser.isSet(skipCurrent);
+    if (options.SkipCurrent && options.Action == TCliAction::Identify) {
+        return Refuse(Error, QStringLiteral("--skip-current is for an update, not --identify"));
     }
 
     if (parser.isSet(slave)) {
@@ -187,6 +155,12 @@ std::optional<TCliOptions> ParseCliOptions(const QStringList& Arguments, bool Sl
         }
         options.Slave = address;
     }
+    for (TCliPort& named : options.Ports) {
+        if (!named.Slave) {
+            named.Slave = options.Slave;
+        }
+    }
+    options.Slave = options.Ports.first().Slave;
 
     const bool imageGiven = parser.isSet(image);
     if (imageGiven != parser.isSet(processor) || imageGiven != parser.isSet(model)) {

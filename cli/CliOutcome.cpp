@@ -22,6 +22,7 @@ constexpr std::array StatusNames{
     TStatusName{TCliStatus::SettingsNotRestored, "settings not restored"},
     TStatusName{TCliStatus::Stopped, "stopped"},
     TStatusName{TCliStatus::ReportNotWritten, "report not written"},
+    TStatusName{TCliStatus::SomeUnitsFailed, "some units failed"},
 };
 
 // The last log line of each way a run ends. Every other last line (a stage cut short by

@@ -19,6 +19,7 @@ enum class TCliStatus : int {
     SettingsNotRestored = 9, // written and restarted, but its settings are not back
     Stopped = 10,            // stopped by a signal before the erase
     ReportNotWritten = 11,   // complete (or identified), but the JSON report is not written
+    SomeUnitsFailed = 12,    // several units: not every one complete, current or identified
 };
 
 struct TCliOutcome {

@@ -19,13 +19,16 @@ int ListPorts(TMainForm& Form, FILE* Out) {
         if (!listing.Present && !QFileInfo::exists(listing.Device)) {
             description = QStringLiteral("(not connected)");
         }
-        std::fprintf(Out, "COM%d\t%s\t%s\n", static_cast<int>(index) + 1,
-                     listing.Device.toLocal8Bit().constData(),
-                     description.toLocal8Bit().constData());
+        // No tab after the device when there is no description.
+        QString line = QStringLiteral("COM%1\t%2").arg(index + 1).arg(listing.Device);
+        if (!description.isEmpty()) {
+            line += u'\t' + description;
+        }
+        std::fprintf(Out, "%s\n", line.toLocal8Bit().constData());
         ++listed;
     }
     if (listed == 0) {
-        std::fprintf(stderr, "no serial ports found\n");
+        std::fprintf(stderr, "No serial ports found\n");
     }
     std::fflush(Out);
     return 0;

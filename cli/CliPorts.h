@@ -7,5 +7,6 @@
 
 class TMainForm;
 
-// Prints one line per port: "COMn<TAB>device<TAB>description"; the exit status (0).
+// Prints one line per port: "COMn<TAB>device<TAB>description", without
+// the second tab when there is no description; the exit status (0).
 int ListPorts(TMainForm& Form, FILE* Out);

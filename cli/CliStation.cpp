@@ -6,6 +6,7 @@
 #include "cli/SignalPipe.h"
 #include "serial/KestComms.h"
 #include "serial/ResultCodes.h"
+#include "serial/remote/RemotePortName.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
 #include "shell/Settings.h"
@@ -16,6 +17,7 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QListWidget>
@@ -61,8 +63,14 @@ TCliPrintMode PrintModeFor(bool Quiet, FILE* Out) {
 
 void PrintCliError(const QString& Text) {
     const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    // Every message begins with a capital, as the window's own texts do; a remote port's
+    // name that begins one stays as it is written (rfc2217://...).
+    QString text = Text;
+    if (!text.isEmpty() && !IsRemotePortName(text)) {
+        text[0] = text[0].toUpper();
+    }
     std::fprintf(stderr, "%s: %s\n", name.toLocal8Bit().constData(),
-                 Text.toLocal8Bit().constData());
+                 text.toLocal8Bit().constData());
     std::fflush(stderr);
 }
 
@@ -133,7 +141,7 @@ int TCliStation::Prepare() {
         return static_cast<int>(TCliStatus::BadArguments);
     }
     if (!Signals->IsReady()) {
-        PrintCliError(QStringLiteral("cannot catch the signals that stop a run"));
+        PrintCliError(QStringLiteral("Cannot catch the signals that stop a run"));
         return static_cast<int>(TCliStatus::Unknown);
     }
     if (!Options.ImagePath.isEmpty() && !LoadImage()) {
@@ -288,6 +296,11 @@ int TCliStation::Update() {
         return status;
     }
     const QString started = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    if (Options.SkipCurrent) {
+        if (const int status = SkipIfCurrent(started); status >= 0) {
+            return status;
+        }
+    }
     TCliLogFollower follower(Form.ListBox1, Out, PrintModeFor(Options.Quiet, Out));
     connect(&Form, &TMainForm::UpgradeEnded, this, [] { QCoreApplication::exit(0); });
     Form.Button6Click();
@@ -316,6 +329,42 @@ int TCliStation::Update() {
     Report.Root.insert(QStringLiteral("Stages"), stages);
     Report.Root.insert(QStringLiteral("TotalSeconds"), follower.ElapsedMs() / 1000.0);
     return Finish(static_cast<int>(outcome.Status), outcome.Name);
+}
+
+int TCliStation::SkipIfCurrent(const QString& Started) {
+    QElapsedTimer clock;
+    clock.start();
+    Identifying = true;
+    int32_t result = TxResult::Failed;
+    QTimer::singleShot(0, this, [&] {
+        result = Form.ReadUnitIdentity();
+        QCoreApplication::exit(0);
+    });
+    QCoreApplication::exec();
+    Identifying = false;
+    const bool current = result == TxResult::Ok && Form.UnitModelNumber == Form.ModelNumber &&
+                         Form.UnitFirmwareVersion == Form.FirmwareVersion;
+    if (!current && SignalsSeen == 0) {
+        return -1;
+    }
+    QJsonObject unit;
+    if (result == TxResult::Ok) {
+        unit = QJsonObject{{"Model", Form.UnitModelNumber},
+                           {"FirmwareVersion", Form.UnitFirmwareVersion}};
+    }
+    Report.Root.insert(QStringLiteral("Started"), Started);
+    Report.Root.insert(QStringLiteral("Unit"), unit);
+    Report.Root.insert(QStringLiteral("Stages"), QJsonArray());
+    Report.Root.insert(QStringLiteral("TotalSeconds"), static_cast<double>(clock.elapsed()) / 1000);
+    if (!current) {
+        return Finish(static_cast<int>(TCliStatus::Stopped),
+                      OutcomeOfStatus(TCliStatus::Stopped).Name);
+    }
+    Say(QStringLiteral("Running firmware: model %1, firmware version %2, this image's: "
+                       "nothing written")
+            .arg(Form.UnitModelNumber)
+            .arg(VersionText(Form.UnitFirmwareVersion)));
+    return Finish(static_cast<int>(TCliStatus::Complete), QStringLiteral("current"));
 }
 
 int TCliStation::Identify() {

@@ -36,6 +36,9 @@ private:
     int Prepare();
     bool LoadImage();
     bool OpenPort();
+    // --skip-current: the exit status of a unit whose running firmware reports this image's
+    // model and firmware version (nothing written), or -1 to go on with the update.
+    int SkipIfCurrent(const QString& Started);
     void OnSignal(const QString& Name);
     int Finish(int Status, const QString& Outcome);
     // Prints an error and keeps it for the report.

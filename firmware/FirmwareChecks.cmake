@@ -4,8 +4,8 @@
 # program is built (bootload_convert_image), and that refuses a file it cannot use.
 
 # Configuring fails unless Path names a file of exactly 65,536 bytes or one that begins
-# as a HEX file does (a colon, after an optional byte order mark and blank lines); the
-# converter decides finally, by the same rule as the program.
+# as a HEX file does (a colon, after an optional byte order mark and blank lines, in UTF-8
+# or UTF-16); the converter decides finally, by the same rule as the program.
 function(bootload_check_firmware_image path)
   if(NOT EXISTS "${path}" OR IS_DIRECTORY "${path}")
     message(FATAL_ERROR "FIRMWARE_IMAGE '${path}' does not exist")
@@ -15,7 +15,10 @@ function(bootload_check_firmware_image path)
     return()
   endif()
   file(READ "${path}" head LIMIT 256 HEX)
-  if(NOT head MATCHES "^(efbbbf)?(20|09|0d|0a)*3a")
+  # UTF-8 (or ASCII), UTF-16 little-endian, UTF-16 big-endian.
+  if(NOT head MATCHES "^(efbbbf)?(20|09|0d|0a)*3a" AND
+     NOT head MATCHES "^(fffe)?((20|09|0d|0a)00)*3a00" AND
+     NOT head MATCHES "^(feff)?(00(20|09|0d|0a))*003a")
     message(FATAL_ERROR
       "FIRMWARE_IMAGE '${path}' is ${size} bytes; an image must be exactly 65536 bytes, "
       "or an Intel HEX file")

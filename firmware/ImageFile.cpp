@@ -1,5 +1,7 @@
 #include "firmware/ImageFile.h"
 
+#include "firmware/ImageText.h"
+
 #include <algorithm>
 #include <iterator>
 #include <map>
@@ -35,11 +37,6 @@ int HexValue(uint8_t Digit) {
     return -1;
 }
 
-// Printable characters, blanks and the end-of-file mark some tools append (Ctrl-Z).
-bool IsText(uint8_t Byte) {
-    return (Byte >= 0x20 && Byte < 0x7F) || IsBlank(Byte) || Byte == 0x1A;
-}
-
 // Value in upper-case hex with at least Digits digits, after "0x" when Prefixed.
 std::string Hex(uint64_t Value, int Digits, bool Prefixed = true) {
     std::string digits;
@@ -62,44 +59,96 @@ std::string CharacterName(uint8_t Byte) {
     return "byte " + Hex(Byte, 2);
 }
 
-// One record's bytes at consecutive addresses, and the line that gave them.
+// Bytes at consecutive addresses, where they are in the store, and how many.
 struct TRun {
-    std::vector<uint8_t> Bytes;
-    size_t Line = 0;
+    size_t At = 0;
+    size_t Length = 0;
 };
 
-// The data records read so far, by first address; runs never wrap past 0xFFFFFFFF.
+// The data records read so far: every address held once, in runs that never overlap and
+// never wrap past 0xFFFFFFFF, by first address. A record repeating earlier bytes adds only
+// what is new, and one that continues the last run grows it, so a file is read in time
+// in proportion to its size.
 class TRunStore {
 public:
-    // Empty when the run agrees with every earlier run it overlaps, else why not.
-    std::string Add(uint64_t First, std::vector<uint8_t> Bytes, size_t Line) {
+    // Empty when the bytes agree with every earlier record's at the same addresses, else
+    // why not.
+    std::string Add(uint64_t First, std::span<const uint8_t> Bytes, size_t Line) {
         const uint64_t end = First + Bytes.size();
-        // A run holds at most 255 bytes: an earlier one that overlaps starts at most 254
-        // before this one.
-        auto it = Runs.lower_bound(First >= 254 ? First - 254 : 0);
+        auto it = Runs.upper_bound(First);
+        if (it != Runs.begin() && EndOf(*std::prev(it)) > First) {
+            --it;
+        }
+        // The runs met are disjoint and each overlaps these bytes, so there are at most as
+        // many as there are bytes.
+        Gaps.clear();
+        uint64_t next = First;
         for (; it != Runs.end() && it->first < end; ++it) {
             const uint64_t otherFirst = it->first;
             const TRun& other = it->second;
             const uint64_t from = std::max(First, otherFirst);
-            const uint64_t to = std::min(end, otherFirst + other.Bytes.size());
+            const uint64_t to = std::min(end, EndOf(*it));
             for (uint64_t address = from; address < to; ++address) {
-                if (Bytes[address - First] != other.Bytes[address - otherFirst]) {
+                const size_t at = other.At + (address - otherFirst);
+                if (Bytes[address - First] != Store[at]) {
                     return LineError(Line, "the byte at " + Hex(address, 4) + " is " +
                                                Hex(Bytes[address - First], 2) + " here but " +
-                                               Hex(other.Bytes[address - otherFirst], 2) +
-                                               " on line " + std::to_string(other.Line) +
+                                               Hex(Store[at], 2) + " on line " +
+                                               std::to_string(LineOf(at)) +
                                                "; records may overlap only with the same bytes");
                 }
             }
+            if (otherFirst > next) {
+                Gaps.emplace_back(next, otherFirst);
+            }
+            next = std::max(next, to);
         }
-        Runs.emplace(First, TRun{std::move(Bytes), Line});
+        if (next < end) {
+            Gaps.emplace_back(next, end);
+        }
+        for (const auto& [gapFirst, gapEnd] : Gaps) {
+            const size_t at = Store.size();
+            if (Lines.empty() || Lines.back().second != Line) {
+                Lines.emplace_back(at, Line);
+            }
+            Store.insert(Store.end(), Bytes.begin() + static_cast<ptrdiff_t>(gapFirst - First),
+                         Bytes.begin() + static_cast<ptrdiff_t>(gapEnd - First));
+            const auto length = static_cast<size_t>(gapEnd - gapFirst);
+            // Bytes that follow the run before them both in memory and in the store extend it.
+            auto before = Runs.lower_bound(gapFirst);
+            if (before != Runs.begin() && EndOf(*std::prev(before)) == gapFirst &&
+                std::prev(before)->second.At + std::prev(before)->second.Length == at) {
+                std::prev(before)->second.Length += length;
+            } else {
+                Runs.emplace_hint(before, gapFirst, TRun{at, length});
+            }
+        }
         return {};
     }
 
-    const std::multimap<uint64_t, TRun>& All() const { return Runs; }
+    const std::map<uint64_t, TRun>& All() const { return Runs; }
+    uint8_t ByteOf(const TRun& Run, size_t Index) const { return Store[Run.At + Index]; }
 
 private:
-    std::multimap<uint64_t, TRun> Runs;
+    static uint64_t EndOf(const std::pair<const uint64_t, TRun>& Entry) {
+        return Entry.first + Entry.second.Length;
+    }
+
+    // The line that gave the store's byte At.
+    size_t LineOf(size_t At) const {
+        const auto after =
+            std::upper_bound(Lines.begin(), Lines.end(), At,
+                             [](size_t Value, const std::pair<size_t, size_t>& Entry) {
+                                 return Value < Entry.first;
+                             });
+        return std::prev(after)->second;
+    }
+
+    std::map<uint64_t, TRun> Runs;
+    std::vector<uint8_t> Store;
+    // Where in the store each line's bytes begin, in the order they were stored.
+    std::vector<std::pair<size_t, size_t>> Lines;
+    std::vector<std::pair<uint64_t, uint64_t>> Gaps;
 };
 
 // Where the bytes of data records go: the last extended address record's base, a segment
@@ -167,7 +216,9 @@ private:
                                          std::to_string(ShortestRecordDigits) + "; this one has " +
                                          std::to_string(digits.size()));
         }
-        std::vector<uint8_t> bytes(digits.size() / 2);
+        // One buffer for every record: no allocation per line.
+        std::vector<uint8_t>& bytes = RecordBytes;
+        bytes.resize(digits.size() / 2);
         for (size_t i = 0; i < bytes.size(); ++i) {
             bytes[i] = static_cast<uint8_t>(HexValue(static_cast<uint8_t>(digits[2 * i])) * 16 +
                                             HexValue(static_cast<uint8_t>(digits[2 * i + 1])));
@@ -225,13 +276,13 @@ private:
         size_t index = 0;
         while (index < Data.size()) {
             const uint64_t first = Base.AddressOf(Offset, index);
-            std::vector<uint8_t> run{Data[index]};
+            const size_t from = index;
             ++index;
-            while (index < Data.size() && Base.AddressOf(Offset, index) == first + run.size()) {
-                run.push_back(Data[index]);
+            while (index < Data.size() && Base.AddressOf(Offset, index) == first + (index - from)) {
                 ++index;
             }
-            if (std::string error = Runs.Add(first, std::move(run), Line); !error.empty()) {
+            if (std::string error = Runs.Add(first, Data.subspan(from, index - from), Line);
+                !error.empty()) {
                 return error;
             }
         }
@@ -245,10 +296,10 @@ private:
         image.RawLength = 0;
         std::vector<TAddressRange> ranges;
         for (const auto& [first, run] : Runs.All()) {
-            const uint64_t last = first + run.Bytes.size() - 1;
+            const uint64_t last = first + run.Length - 1;
             for (uint64_t address = first; address <= last && address < ImageBufferSize;
                  ++address) {
-                image.Bytes[address] = run.Bytes[address - first];
+                image.Bytes[address] = Runs.ByteOf(run, address - first);
             }
             ranges.push_back({static_cast<uint32_t>(first), static_cast<uint32_t>(last)});
         }
@@ -266,6 +317,7 @@ private:
 
     TAddressBase Base;
     TRunStore Runs;
+    std::vector<uint8_t> RecordBytes;
 };
 
 } // namespace
@@ -275,6 +327,11 @@ const char* ImageFormatName(TImageFormat Format) {
 }
 
 TImageFormat DetectImageFormat(std::span<const uint8_t> Content) {
+    if (DetectTextEncoding(Content) != TTextEncoding::None) {
+        return TImageFormat::IntelHex;
+    }
+    // A HEX file with bytes that no text holds (a tool's padding after the end record, or
+    // damage the reader will name by its line).
     std::string_view text(reinterpret_cast<const char*>(Content.data()), Content.size());
     if (text.starts_with(ByteOrderMark)) {
         text.remove_prefix(ByteOrderMark.size());
@@ -282,17 +339,13 @@ TImageFormat DetectImageFormat(std::span<const uint8_t> Content) {
     while (!text.empty() && IsBlank(static_cast<uint8_t>(text.front()))) {
         text.remove_prefix(1);
     }
-    if (text.empty() || text.front() != ':') {
-        return TImageFormat::Raw;
-    }
-    const std::string_view record = text.substr(1, ShortestRecordDigits);
-    const bool recordBegins = record.size() == ShortestRecordDigits &&
+    const std::string_view record =
+        text.substr(std::min<size_t>(1, text.size()), ShortestRecordDigits);
+    const bool recordBegins = text.starts_with(':') && record.size() == ShortestRecordDigits &&
                               std::all_of(record.begin(), record.end(), [](char Digit) {
                                   return HexValue(static_cast<uint8_t>(Digit)) >= 0;
                               });
-    const bool allText = std::all_of(text.begin(), text.end(),
-                                     [](char Byte) { return IsText(static_cast<uint8_t>(Byte)); });
-    return recordBegins || allText ? TImageFormat::IntelHex : TImageFormat::Raw;
+    return recordBegins ? TImageFormat::IntelHex : TImageFormat::Raw;
 }
 
 TImageReadResult ReadFirmwareImage(std::span<const uint8_t> Content, bool Truncated) {
@@ -301,6 +354,15 @@ TImageReadResult ReadFirmwareImage(std::span<const uint8_t> Content, bool Trunca
             return {std::nullopt, "an Intel HEX file of more than " +
                                       std::to_string(HexFileLimit / (1024 * 1024)) +
                                       " MiB is not an image of 64 KiB of program memory"};
+        }
+        const TTextEncoding encoding = DetectTextEncoding(Content);
+        if (encoding == TTextEncoding::Utf16Le || encoding == TTextEncoding::Utf16Be) {
+            const TDecodedText decoded = DecodeUtf16(Content, encoding == TTextEncoding::Utf16Be);
+            if (!decoded.Text) {
+                return {std::nullopt, decoded.Error};
+            }
+            return THexReader().Read(std::span(
+                reinterpret_cast<const uint8_t*>(decoded.Text->data()), decoded.Text->size()));
         }
         return THexReader().Read(Content);
     }

@@ -58,9 +58,11 @@ struct TImageReadResult {
     std::string Error; // why there is no image: one sentence, with the line for a HEX file
 };
 
-// A HEX file begins, after an optional UTF-8 byte order mark and blank lines, with ':'
-// followed either by ten hex digits (the shortest record) or by nothing but text; any
-// other content is a raw image.
+// Text is a HEX file, whatever it begins with: ASCII or UTF-8 (a byte order mark allowed),
+// text in another 8-bit code page, or UTF-16 (decoded first). So is content that begins,
+// after an optional UTF-8 byte order mark and blank lines, with ':' and ten hex digits (the
+// shortest record). Anything else is a raw image: bytes no text holds (NULs, control
+// bytes, erased flash's 0xFF).
 TImageFormat DetectImageFormat(std::span<const uint8_t> Content);
 
 // Content: the file's bytes; Truncated: the file holds more than these.

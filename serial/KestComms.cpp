@@ -201,9 +201,9 @@ void TKestComms::StopRxThread() {
         return;
     }
     if (!RxThread->Stop(RxThreadStopMs)) {
-        // Stop has cut it off from this component, and it reads its own duplicate of the
-        // port: leave it to end by itself (its object is leaked, as it still uses it)
-        // rather than wait without limit.
+        // Stop has cut it off from this component and taken the port from its wait, so
+        // the port closes below and can be opened again: leave it to end by itself (its
+        // object is leaked, as it still uses it) rather than wait without limit.
         qCDebug(lcSerial).noquote() << "the receive thread of" << LastDevicePath
                                     << "is leaked: it did not end within" << RxThreadStopMs << "ms";
         (void)RxThread.release();

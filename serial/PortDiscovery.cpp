@@ -9,11 +9,6 @@
 
 namespace {
 
-std::function<QList<TPresentPort>()>& Source() {
-    static std::function<QList<TPresentPort>()> source;
-    return source;
-}
-
 // "/dev/ttyUSB10" after "/dev/ttyUSB9": the name's stem, then its trailing number.
 bool DeviceOrder(const TPresentPort& A, const TPresentPort& B) {
     static const QRegularExpression trailingNumber(QStringLiteral("^(.*?)(\\d+)$"));
@@ -50,14 +45,6 @@ QList<TPresentPort> EnumeratePresentPorts(const QString& ByIdDir, const QString&
     return ports;
 }
 
-QList<TPresentPort> PresentPorts() {
-    return Source() ? Source()() : EnumeratePresentPorts();
-}
-
-void SetPresentPortsSource(std::function<QList<TPresentPort>()> NewSource) {
-    Source() = std::move(NewSource);
-}
-
 QString CanonicalDevice(const QString& Path) {
     if (Path.isEmpty()) {
         return QString();
@@ -85,12 +72,4 @@ QString LinkInFolder(const QString& Device, const QString& Folder) {
 bool IsOnBoardPort(const QString& Device) {
     static const QRegularExpression onBoard(QStringLiteral("^/dev/ttyS\\d+$"));
     return onBoard.match(Device).hasMatch();
-}
-
-QString PortDescription(const TPresentPort& Port) {
-    QString text = Port.Description.isEmpty() ? Port.Manufacturer : Port.Description;
-    if (!Port.SerialNumber.isEmpty()) {
-        text += text.isEmpty() ? Port.SerialNumber : QStringLiteral(" (%1)").arg(Port.SerialNumber);
-    }
-    return text;
 }

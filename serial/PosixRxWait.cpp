@@ -49,7 +49,34 @@ void TPosixRxWait::Wake() {
     }
 }
 
+void TPosixRxWait::Abandon() {
+    Abandoned.store(true);
+    Wake();
+    if (ReadHandle < 0) {
+        return;
+    }
+    // The descriptor is not closed: the thread may be about to use its number, which a
+    // close would free for any file this program opens next. dup3 puts /dev/null in its
+    // place in one step, and the port's own file is released with its last descriptor.
+    const int nothing = RetryOnInterrupt([] { return ::open("/dev/null", O_RDONLY | O_CLOEXEC); });
+    if (nothing < 0) {
+        const int code = errno;
+        qCDebug(lcSerial).noquote()
+            << "cannot take the port from the receive thread: /dev/null:" << ErrorText(code);
+        return;
+    }
+    if (RetryOnInterrupt([&] { return ::dup3(nothing, ReadHandle, O_CLOEXEC); }) == -1) {
+        const int code = errno;
+        qCDebug(lcSerial).noquote()
+            << "cannot take the port from the receive thread:" << ErrorText(code);
+    }
+    ::close(nothing);
+}
+
 int TPosixRxWait::Read(char* Buffer, int Size) {
+    if (Abandoned.load()) {
+        return Over;
+    }
     pollfd waits[2] = {{ReadHandle, POLLIN, 0}, {WakeHandle, POLLIN, 0}};
     if (::poll(waits, 2, -1) == -1) {
         if (errno == EINTR) {

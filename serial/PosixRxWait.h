@@ -1,8 +1,11 @@
 // TPosixRxWait: the receive thread's wait on a POSIX system: poll() on its own duplicate
-// of the port's descriptor and on an eventfd that Wake writes to.
+// of the port's descriptor and on an eventfd that Wake writes to. Abandon puts /dev/null
+// in the duplicate's place, so the port is let go while the number stays the thread's.
 #pragma once
 
 #include "serial/RxWait.h"
+
+#include <atomic>
 
 class TPosixRxWait final : public TRxWait {
 public:
@@ -16,9 +19,11 @@ public:
     bool Prepare() override;
     int Read(char* Buffer, int Size) override;
     void Wake() override;
+    void Abandon() override;
 
 private:
     const int PortHandle;
     int ReadHandle = -1;
     int WakeHandle = -1;
+    std::atomic<bool> Abandoned{false};
 };

@@ -1,6 +1,7 @@
 #include "serial/PosixSerialDevice.h"
 
 #include "serial/LineRate.h"
+#include "serial/PortDiscovery.h"
 #include "serial/PosixRetry.h"
 #include "serial/PosixRxWait.h"
 #include "serial/SerialLog.h"
@@ -8,7 +9,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -351,8 +351,7 @@ std::unique_ptr<TRxWait> TPosixSerialDevice::MakeRxWait() const {
 }
 
 QString TPosixSerialDevice::ResolvePath(const QString& DevicePath) const {
-    const QString resolved = QFileInfo(DevicePath).canonicalFilePath();
-    return resolved.isEmpty() ? DevicePath : resolved;
+    return CanonicalDevice(DevicePath);
 }
 
 std::optional<TDeviceIdentity> TPosixSerialDevice::Identity() const {

@@ -22,7 +22,8 @@ public:
     // Clears exclusive mode, releases the lock and closes.
     void Close() override;
     std::unique_ptr<TRxWait> MakeRxWait() const override;
-    // Links followed with realpath(); a path that leads nowhere is given back unchanged.
+    // CanonicalDevice (PortDiscovery.h): links followed; a path that leads nowhere is given
+    // back cleaned.
     QString ResolvePath(const QString& DevicePath) const override;
     // fstat() of the open descriptor.
     std::optional<TDeviceIdentity> Identity() const override;

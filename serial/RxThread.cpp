@@ -59,8 +59,10 @@ bool TRxThread::Stop(int TimeOutMs) {
     }
     if (EndedSignal.wait_for(std::chrono::milliseconds(TimeOutMs)) != std::future_status::ready) {
         Target->CutOff();
-        qCDebug(lcSerial).noquote() << "the receive thread did not end within" << TimeOutMs
-                                    << "ms: left running (leaked), cut off from the component";
+        Wait->Abandon();
+        qCDebug(lcSerial).noquote()
+            << "the receive thread did not end within" << TimeOutMs
+            << "ms: left running (leaked), cut off from the component and the port";
         return false;
     }
     Thread.join();

@@ -73,8 +73,9 @@ public:
     // Prepares the wait and starts the thread; false when any of that fails.
     bool Begin();
     // Wakes the thread and waits for it at most TimeOutMs; true when it has ended. False:
-    // the thread is still running but can no longer post to Target (the object must then
-    // be leaked, not deleted: the thread still uses it).
+    // the thread is still running but can no longer post to Target, and its wait has let
+    // go of the port (TRxWait::Abandon), so the port can be closed and opened again; the
+    // object must then be leaked, not deleted: the thread still uses it.
     bool Stop(int TimeOutMs);
     // True once the thread has ended, by itself (a hang-up, a read error) or by Stop.
     bool HasEnded() const {

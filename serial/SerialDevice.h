@@ -67,7 +67,8 @@ public:
     // Gives up exclusive use and closes; harmless when closed.
     virtual void Close() = 0;
     // The wait of a receive thread on the open port. It keeps its own hold on the port,
-    // so the device can be closed even while a thread that failed to end still waits.
+    // which it gives up when told to (TRxWait::Abandon), so the device can be closed and
+    // the port opened again even while a thread that failed to end still runs.
     virtual std::unique_ptr<TRxWait> MakeRxWait() const = 0;
 
     // The path that Path leads to now, with every link followed (a /dev/serial/by-id name

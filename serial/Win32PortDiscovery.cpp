@@ -6,6 +6,7 @@
 // has no folders of links to its ports.
 #include "serial/PortDiscovery.h"
 
+#include "serial/DeviceInstanceId.h"
 #include "serial/PortMap.h"
 
 #include <QRegularExpression>
@@ -24,11 +25,6 @@ constexpr GUID ComPortInterface = {
     0x86e0d1e0, 0x8089, 0x11d0, {0x9c, 0xe4, 0x08, 0x00, 0x3e, 0x30, 0x1f, 0x73}};
 constexpr GUID PortsClass = {
     0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-
-std::function<QList<TPresentPort>()>& Source() {
-    static std::function<QList<TPresentPort>()> source;
-    return source;
-}
 
 // "COM5" -> 5; 0 for a name that is no COM port's.
 unsigned ComNumber(const QString& Name) {
@@ -85,23 +81,6 @@ QString InstanceId(HDEVINFO Set, SP_DEVINFO_DATA& Device) {
     return QString::fromWCharArray(buffer.data());
 }
 
-// "USB\VID_0403&PID_6001\A10K1234": the USB identifiers, and the serial number where the
-// last part is one (a number Windows made up holds '&').
-void ReadUsbIdentity(const QString& Instance, TPresentPort& Port) {
-    static const QRegularExpression ids(QStringLiteral("VID_([0-9A-F]{4})&PID_([0-9A-F]{4})"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = ids.match(Instance);
-    if (!match.hasMatch()) {
-        return;
-    }
-    Port.VendorId = static_cast<uint16_t>(match.captured(1).toUInt(nullptr, 16));
-    Port.ProductId = static_cast<uint16_t>(match.captured(2).toUInt(nullptr, 16));
-    const QString last = Instance.section(u'\\', -1);
-    if (Instance.startsWith(QStringLiteral("USB\\"), Qt::CaseInsensitive) && !last.contains(u'&')) {
-        Port.SerialNumber = last;
-    }
-}
-
 // The present devices of one SetupAPI listing that have a COM port name.
 void AddSetupPorts(const GUID& Guid, DWORD Flags, QList<TPresentPort>& Ports) {
     const HDEVINFO set = ::SetupDiGetClassDevsW(&Guid, nullptr, nullptr, Flags | DIGCF_PRESENT);
@@ -130,7 +109,7 @@ void AddSetupPorts(const GUID& Guid, DWORD Flags, QList<TPresentPort>& Ports) {
                                    .trimmed();
         }
         port.Manufacturer = DeviceProperty(set, device, SPDRP_MFG);
-        ReadUsbIdentity(InstanceId(set, device), port);
+        ReadInstanceIdentity(InstanceId(set, device), port);
         Ports << port;
     }
     ::SetupDiDestroyDeviceInfoList(set);
@@ -184,14 +163,6 @@ QList<TPresentPort> EnumeratePresentPorts(const QString&, const QString&) {
     return ports;
 }
 
-QList<TPresentPort> PresentPorts() {
-    return Source() ? Source()() : EnumeratePresentPorts();
-}
-
-void SetPresentPortsSource(std::function<QList<TPresentPort>()> NewSource) {
-    Source() = std::move(NewSource);
-}
-
 QString CanonicalDevice(const QString& Path) {
     const unsigned number = ComNumber(Path);
     return number != 0 ? DefaultPortDevice(number) : Path.trimmed();
@@ -199,12 +170,4 @@ QString CanonicalDevice(const QString& Path) {
 
 bool IsOnBoardPort(const QString&) {
     return false;
-}
-
-QString PortDescription(const TPresentPort& Port) {
-    QString text = Port.Description.isEmpty() ? Port.Manufacturer : Port.Description;
-    if (!Port.SerialNumber.isEmpty()) {
-        text += text.isEmpty() ? Port.SerialNumber : QStringLiteral(" (%1)").arg(Port.SerialNumber);
-    }
-    return text;
 }

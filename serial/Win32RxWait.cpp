@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -47,9 +48,32 @@ struct TWin32RxWait::TRecords {
     TRecords& operator=(const TRecords&) = delete;
 };
 
+// A call the thread makes on the port: the duplicate under HandleLock, null once
+// abandoned. When Abandon came during the call (and could not take the lock), the call
+// closes the duplicate as it ends.
+class TWin32RxWait::TPortCall {
+public:
+    explicit TPortCall(TWin32RxWait& Wait) : Owner(Wait), Guard(Wait.HandleLock) {}
+    ~TPortCall() {
+        if (Owner.Abandoned.load()) {
+            Owner.CloseReadHandle();
+        }
+    }
+    TPortCall(const TPortCall&) = delete;
+    TPortCall& operator=(const TPortCall&) = delete;
+    HANDLE Port() const { return AsHandle(Owner.ReadHandle); }
+
+private:
+    TWin32RxWait& Owner;
+    const std::lock_guard<std::timed_mutex> Guard;
+};
+
 TWin32RxWait::~TWin32RxWait() {
-    if (Records != nullptr && ReadHandle != nullptr && (ReadPending || WatchPending)) {
-        ::CancelIoEx(AsHandle(ReadHandle), nullptr);
+    if (Records != nullptr && (ReadPending || WatchPending)) {
+        // A closed duplicate has had its requests cancelled by the close.
+        if (ReadHandle != nullptr) {
+            ::CancelIoEx(AsHandle(ReadHandle), nullptr);
+        }
         const bool readBack = !ReadPending || ::WaitForSingleObject(Records->Read.hEvent,
                                                                     CancelWaitMs) == WAIT_OBJECT_0;
         const bool watchBack =
@@ -62,12 +86,18 @@ TWin32RxWait::~TWin32RxWait() {
         }
     }
     delete Records;
-    if (ReadHandle != nullptr) {
-        ::CloseHandle(AsHandle(ReadHandle));
-    }
+    CloseReadHandle();
     if (StopEvent != nullptr) {
         ::CloseHandle(AsHandle(StopEvent));
     }
+}
+
+void TWin32RxWait::CloseReadHandle() {
+    if (ReadHandle != nullptr && !::CloseHandle(AsHandle(ReadHandle))) {
+        qCDebug(lcSerial).noquote() << "receive thread: cannot close its handle of the port:"
+                                    << Win32ErrorText(::GetLastError());
+    }
+    ReadHandle = nullptr;
 }
 
 bool TWin32RxWait::Prepare() {
@@ -104,6 +134,28 @@ void TWin32RxWait::Wake() {
     }
 }
 
+void TWin32RxWait::Abandon() {
+    if (StopEvent == nullptr || Abandoned.load()) {
+        return; // not prepared, or abandoned already
+    }
+    // What is pending on the port ends first, while the duplicate is certainly open: only
+    // this and the thread, once it sees Abandoned, close it.
+    if (ReadHandle != nullptr && !::CancelIoEx(AsHandle(ReadHandle), nullptr) &&
+        ::GetLastError() != ERROR_NOT_FOUND) {
+        qCDebug(lcSerial).noquote()
+            << "receive thread: cannot cancel its requests:" << Win32ErrorText(::GetLastError());
+    }
+    Abandoned.store(true);
+    Wake();
+    if (!HandleLock.try_lock_for(std::chrono::milliseconds(CancelWaitMs))) {
+        qCDebug(lcSerial).noquote() << "receive thread: held in a call on the port; it lets go "
+                                       "of the port when that call returns";
+        return;
+    }
+    CloseReadHandle();
+    HandleLock.unlock();
+}
+
 bool TWin32RxWait::Stopped() const {
     return ::WaitForSingleObject(AsHandle(StopEvent), 0) == WAIT_OBJECT_0;
 }
@@ -111,7 +163,7 @@ bool TWin32RxWait::Stopped() const {
 int TWin32RxWait::Read(char* Buffer, int Size) {
     const int size = std::clamp(Size, 1, TRxThread::ReadSize);
     for (;;) {
-        if (Stopped()) {
+        if (Abandoned.load() || Stopped()) {
             return Over;
         }
         if (EmptyReads > 0 &&
@@ -161,8 +213,12 @@ bool TWin32RxWait::StartRead(int Size, int& Ready) {
         return true;
     }
     ::ResetEvent(Records->Read.hEvent);
+    const TPortCall call(*this);
+    if (call.Port() == nullptr) {
+        return false;
+    }
     DWORD count = 0;
-    if (::ReadFile(AsHandle(ReadHandle), Records->Buffer, static_cast<DWORD>(Size), &count,
+    if (::ReadFile(call.Port(), Records->Buffer, static_cast<DWORD>(Size), &count,
                    &Records->Read)) {
         Ready = static_cast<int>(count);
         EmptyReads = count == 0 ? EmptyReads + 1 : 0;
@@ -182,7 +238,9 @@ bool TWin32RxWait::StartRead(int Size, int& Ready) {
 int TWin32RxWait::ReadDone(char* Buffer, int Size) {
     ReadPending = false;
     DWORD count = 0;
-    if (!::GetOverlappedResult(AsHandle(ReadHandle), &Records->Read, &count, FALSE)) {
+    const TPortCall call(*this);
+    if (call.Port() == nullptr ||
+        !::GetOverlappedResult(call.Port(), &Records->Read, &count, FALSE)) {
         // An unplugged adapter fails its reads (access denied, a bad command, the read
         // aborted): the line is gone.
         const DWORD code = ::GetLastError();
@@ -206,14 +264,18 @@ void TWin32RxWait::StartWatch() {
     while (Watching && !WatchPending) {
         ::ResetEvent(Records->Watch.hEvent);
         Records->Mask = 0;
-        if (::WaitCommEvent(AsHandle(ReadHandle), &Records->Mask, &Records->Watch)) {
+        const TPortCall call(*this);
+        if (call.Port() == nullptr) {
+            return; // abandoned: the read ends the wait
+        }
+        if (::WaitCommEvent(call.Port(), &Records->Mask, &Records->Watch)) {
             // An event was waiting already: take it, then arm again.
             if (!(Records->Mask & EV_ERR)) {
                 Watching = false;
                 break;
             }
             DWORD errors = 0;
-            if (!::ClearCommError(AsHandle(ReadHandle), &errors, nullptr)) {
+            if (!::ClearCommError(call.Port(), &errors, nullptr)) {
                 Watching = false;
             }
             continue;
@@ -233,7 +295,11 @@ void TWin32RxWait::StartWatch() {
 bool TWin32RxWait::WatchDone() {
     WatchPending = false;
     DWORD unused = 0;
-    if (!::GetOverlappedResult(AsHandle(ReadHandle), &Records->Watch, &unused, FALSE)) {
+    const TPortCall call(*this);
+    if (call.Port() == nullptr) {
+        return false;
+    }
+    if (!::GetOverlappedResult(call.Port(), &Records->Watch, &unused, FALSE)) {
         // Wine ends this wait at once on a pseudo-terminal, with ERROR_OPERATION_ABORTED and
         // no event (it cannot watch a pty's lines); a stop ends it the same way. Either way
         // the reads go on, or end, by themselves.
@@ -254,7 +320,7 @@ bool TWin32RxWait::WatchDone() {
         return true;
     }
     DWORD errors = 0;
-    if (!::ClearCommError(AsHandle(ReadHandle), &errors, nullptr)) {
+    if (!::ClearCommError(call.Port(), &errors, nullptr)) {
         qCDebug(lcSerial).noquote() << "receive thread ends: cannot clear the line error:"
                                     << Win32ErrorText(::GetLastError());
         return false;

@@ -4,10 +4,15 @@
 // for either or for its stop event (manual-reset: once Wake has set it, every later wait
 // ends at once, so a stop is never lost). A read that fails ends the wait for good (the
 // adapter was unplugged); a line-event wait that the system ends without an event (Wine
-// does so at once on a pseudo-terminal) only stops the watch for line errors.
+// does so at once on a pseudo-terminal) only stops the watch for line errors. Abandon
+// cancels what is pending and closes the duplicate, under the lock the thread holds for each
+// call it makes on it, so the thread never uses a handle value that was closed.
 #pragma once
 
 #include "serial/RxWait.h"
+
+#include <atomic>
+#include <mutex>
 
 class TWin32RxWait final : public TRxWait {
 public:
@@ -22,9 +27,11 @@ public:
     bool Prepare() override;
     int Read(char* Buffer, int Size) override;
     void Wake() override;
+    void Abandon() override;
 
 private:
     struct TRecords;
+    class TPortCall;
 
     bool Stopped() const;
     // Starts the read unless one is pending; a read that completes at once leaves its
@@ -40,8 +47,15 @@ private:
     // when the read failed.
     int ReadDone(char* Buffer, int Size);
 
+    // Closes the duplicate; under HandleLock.
+    void CloseReadHandle();
+
     void* const PortHandle;
+    // The duplicate the thread reads; closed (null) by Abandon or by the thread's call under
+    // way when Abandon came. Used and changed under HandleLock once the thread runs.
     void* ReadHandle = nullptr;
+    std::timed_mutex HandleLock;
+    std::atomic<bool> Abandoned{false};
     void* StopEvent = nullptr;
     TRecords* Records = nullptr;
     bool ReadPending = false;

@@ -17,9 +17,12 @@ bool FollowLinks(const QString& Path, QString& Target);
 // (read-only) is refused, though the replacement would succeed. False with the reason in
 // Error; Target is then as it was and no temporary file is left. The caller holds the save
 // lock (SettingsLock.h).
-// POSIX: the temporary files are named ".<name>.<pid>-<16 hex digits>.tmp", and those that
-// a save left behind when its program died are removed first. In a folder where no file
-// can be made (one the user may not write), a Target that may be written is rewritten in
-// place instead: not in one step then, but flushed to the disk before true, and put back
-// as it was when the rewrite fails part-way.
+// The temporary files are named ".<name>.<pid>-<16 hex digits>.tmp" (on Windows also
+// ".bak" for the old file while ReplaceFileW puts the new one in its place), and those that
+// a save left behind when its program died are removed first (on Windows only while the
+// file itself is there). POSIX: in a folder where no file can be made (one the user may not
+// write), a Target that may be written is rewritten in place instead: not in one step then,
+// but flushed to the disk before true, and put back as it was when the rewrite fails
+// part-way. Windows: when ReplaceFileW fails half-way, the replacement is finished or
+// undone, so that the old file or the new one is in place.
 bool ReplaceFileContent(const QString& Target, const QByteArray& Bytes, QString* Error);

@@ -38,6 +38,17 @@ bool Missing(DWORD Code) {
     return Code == ERROR_FILE_NOT_FOUND || Code == ERROR_PATH_NOT_FOUND;
 }
 
+// Whether anything is at Path; GetLastError is kept for the caller.
+bool Exists(const QString& Path) {
+    const DWORD code = ::GetLastError();
+    const QString native = QDir::toNativeSeparators(Path);
+    const bool there = ::GetFileAttributesW(reinterpret_cast<const wchar_t*>(native.utf16())) !=
+                           INVALID_FILE_ATTRIBUTES ||
+                       !Missing(::GetLastError());
+    ::SetLastError(code);
+    return there;
+}
+
 } // namespace
 
 TSettingsLock::~TSettingsLock() {
@@ -58,8 +69,11 @@ bool TSettingsLock::Take(const QString& Target, TLockMode Mode, int TimeoutMs, Q
     HANDLE file = OpenForLocking(locked, exclusive ? OPEN_ALWAYS : OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
-        if (Missing(code) || code == ERROR_ACCESS_DENIED || code == ERROR_WRITE_PROTECT) {
-            // No lock file, and none can be made here: the settings file itself is locked.
+        // No lock file, and none can be made here: the settings file itself is locked. A
+        // lock file that is there but cannot be opened is no reason to lock anything else:
+        // the others lock that one.
+        const bool cannotMake = code == ERROR_ACCESS_DENIED || code == ERROR_WRITE_PROTECT;
+        if (Missing(code) || (cannotMake && !Exists(locked))) {
             file = OpenForLocking(Target, OPEN_EXISTING);
             if (file == INVALID_HANDLE_VALUE && Missing(::GetLastError())) {
                 if (!exclusive) {

@@ -1,11 +1,18 @@
 #include "shell/StartUp.h"
 
+#include "shell/ChipIcon.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
+#include "shell/RunningMark.h"
 #include "shell/about.h"
 #include "shell/commsel.h"
 
+#include <QApplication>
+
 std::unique_ptr<TMainForm> MakeMainForm() {
+    HoldRunningMark();
+    // Every window and dialog made from here on, and the taskbar's button, show the chip.
+    QApplication::setWindowIcon(ChipIcon());
     ApplicationTitle().clear();
     return std::make_unique<TMainForm>();
 }

@@ -8,6 +8,8 @@
 class TMainForm;
 
 // The main window, made with no application title yet: its start-up reads the product's.
+// Before it, the program takes its running mark (shell/RunningMark.h) and the chip icon
+// becomes the application's window icon.
 std::unique_ptr<TMainForm> MakeMainForm();
 
 // The window's start-up, then the about box and the port selection dialog, made hidden.

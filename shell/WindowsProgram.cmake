@@ -6,6 +6,9 @@
 enable_language(RC)
 set(BOOTLOAD_WINDOWS_ICON "${CMAKE_CURRENT_LIST_DIR}/images/Chip.ico")
 set(BOOTLOAD_RESOURCE_TEMPLATE "${CMAKE_CURRENT_LIST_DIR}/Program.rc.in")
+# The mutex each program holds while it runs (shell/RunningMark.h), which the installer and
+# the uninstaller look for: one per product build, named as its package.
+set(BOOTLOAD_RUNNING_MARK "bootload-rm${RM_NUM}")
 
 # The DLLs and plugins a program of this build loads, as "source|folder beside the program".
 function(bootload_windows_runtime_files out)

@@ -264,6 +264,16 @@ void TSocketWait::Wake() {
     }
 }
 
+void TSocketWait::Abandon() {
+    Wake();
+    if (Socket->Handle >= 0 && ::shutdown(Fd(Socket->Handle), SHUT_RDWR) == -1 &&
+        errno != ENOTCONN) {
+        const int code = errno;
+        qCDebug(lcSerial).noquote()
+            << "cannot end the receive thread's connection:" << ErrorText(code);
+    }
+}
+
 int TSocketWait::Read(uint8_t* Buffer, size_t Size) {
     pollfd waits[2] = {{Fd(Socket->Handle), POLLIN, 0}, {Fd(WakeHandle), POLLIN, 0}};
     if (::poll(waits, 2, -1) == -1) {

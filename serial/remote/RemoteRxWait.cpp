@@ -27,7 +27,17 @@ void TRemoteRxWait::Wake() {
     }
 }
 
+void TRemoteRxWait::Abandon() {
+    Abandoned.store(true);
+    if (Wait) {
+        Wait->Abandon();
+    }
+}
+
 int TRemoteRxWait::Read(char* Buffer, int Size) {
+    if (Abandoned.load()) {
+        return Over;
+    }
     if (Size <= 0) {
         return Again;
     }

@@ -9,6 +9,7 @@
 #include "serial/RxWait.h"
 #include "serial/remote/TelnetCodec.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -27,11 +28,14 @@ public:
     bool Prepare() override;
     int Read(char* Buffer, int Size) override;
     void Wake() override;
+    // Ends the connection (the server frees its line); later Reads are Over.
+    void Abandon() override;
 
 private:
     const std::shared_ptr<TRemoteSession> Session;
     std::vector<uint8_t> Early;
     std::unique_ptr<TSocketWait> Wait;
+    std::atomic<bool> Abandoned{false};
     std::vector<TTelnetEvent> Events;
     std::vector<TTelnetEvent> Answers;
     std::vector<TTelnetEvent> Negotiations;

@@ -71,6 +71,10 @@ public:
     int Read(uint8_t* Buffer, size_t Size);
     // From any thread: ends the wait in progress and every later one.
     void Wake();
+    // Wake, and ends the connection both ways (shutdown): the server sees it closed and
+    // gives its line to the next client, while the socket itself stays until the wait
+    // goes, so a Read still in progress meets its end, never another file.
+    void Abandon();
 
 private:
     const std::shared_ptr<TSocketLink> Socket;

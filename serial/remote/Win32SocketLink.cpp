@@ -326,6 +326,17 @@ void TSocketWait::Wake() {
     }
 }
 
+void TSocketWait::Abandon() {
+    Wake();
+    if (Socket->Handle != -1 && ::shutdown(AsSocket(Socket->Handle), SD_BOTH) != 0) {
+        const int code = ::WSAGetLastError();
+        if (code != WSAENOTCONN) {
+            qCDebug(lcSerial).noquote() << "cannot end the receive thread's connection:"
+                                        << Win32ErrorText(static_cast<uint32_t>(code));
+        }
+    }
+}
+
 int TSocketWait::Read(uint8_t* Buffer, size_t Size) {
     // recv first: FD_READ is signalled again only after a recv, and bytes may be waiting.
     const int count = ::recv(AsSocket(Socket->Handle), reinterpret_cast<char*>(Buffer),

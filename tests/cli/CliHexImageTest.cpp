@@ -84,6 +84,10 @@ TEST(CliHexImageTest, UnusableHexFilesAreRefusedBeforeTheUnitHearsAnything) {
     WriteText(station.File("bad.hex"), ":020800001122C3\n:020900001122C4\n:00000001FF\n");
     WriteText(station.File("low.hex"), ":020000001122CB\n:00000001FF\n");
     WriteText(station.File("open.hex"), ":020800001122C3\n");
+    // Exactly 64 KiB of text, a comment before its first record: never a memory image.
+    std::string commented = "# release 1.50\n:020800001122C3\n:00000001FF\n";
+    commented.resize(65536, '\n');
+    WriteText(station.File("commented.hex"), commented.c_str());
     const struct {
         const char* File;
         const char* Says;
@@ -91,6 +95,7 @@ TEST(CliHexImageTest, UnusableHexFilesAreRefusedBeforeTheUnitHearsAnything) {
         {"bad.hex", "line 2: bad record checksum 0xC4 (the record's bytes need 0xC2)"},
         {"low.hex", "The image holds no data in program memory 0x0800..0xBFFF"},
         {"open.hex", "no end-of-file record"},
+        {"commented.hex", "line 1: a record begins with ':', this line with '#'"},
     };
     for (const auto& c : cases) {
         const TCliResult result = station.Run(

@@ -64,7 +64,7 @@ TEST(CliReportTest, ReportThatCannotBeWrittenWholeFailsACompleteRunAndLeavesTheO
     }
     const TCliResult result = Collect(*program);
     EXPECT_EQ(result.Status, 11) << result.Errors;
-    EXPECT_THAT(result.Errors, HasSubstr("cannot write the report run.json"));
+    EXPECT_THAT(result.Errors, HasSubstr("Cannot write the report run.json"));
     EXPECT_THAT(result.Errors, HasSubstr("the update itself ended: complete"));
     ASSERT_FALSE(result.Lines.empty());
     EXPECT_EQ(result.Lines.back(), "Outcome: complete, report not written (exit status 11)");

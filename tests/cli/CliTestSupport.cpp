@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 TCliStation::TCliStation(const TUnitSimConfig& Config)
@@ -28,12 +29,42 @@ std::string CliProgram() {
                                             : std::string(BOOTLOAD_CLI_PROGRAM);
 }
 
+std::unique_ptr<TChildProcess> StartIn(const std::string& Dir,
+                                       const std::vector<std::string>& Arguments) {
+    std::vector<std::string> line{CliProgram()};
+    line.insert(line.end(), Arguments.begin(), Arguments.end());
+    return std::make_unique<TChildProcess>(line, Dir);
+}
+
 } // namespace
 
 std::unique_ptr<TChildProcess> TCliStation::Start(const std::vector<std::string>& Arguments) const {
-    std::vector<std::string> line{CliProgram()};
-    line.insert(line.end(), Arguments.begin(), Arguments.end());
-    return std::make_unique<TChildProcess>(line, Dir());
+    return StartIn(Dir(), Arguments);
+}
+
+TCliLine::TCliLine(const std::vector<TUnitSimConfig>& Configs) {
+    EXPECT_TRUE(WorkDir.isValid());
+    for (const TUnitSimConfig& config : Configs) {
+        Units.push_back(std::make_unique<TUnitSim>(config));
+        EXPECT_TRUE(Units.back()->Start()) << Units.back()->LastError();
+        EXPECT_TRUE(Units.back()->WritePortMap(Dir(), static_cast<int>(2 + Units.size())));
+    }
+}
+
+std::vector<std::string> TCliLine::PortArguments() const {
+    std::vector<std::string> arguments;
+    for (size_t index = 0; index < Units.size(); ++index) {
+        arguments.insert(arguments.end(), {"--port", ComName(index)});
+    }
+    return arguments;
+}
+
+std::unique_ptr<TChildProcess> TCliLine::Start(const std::vector<std::string>& Arguments) const {
+    return StartIn(Dir(), Arguments);
+}
+
+TCliResult TCliLine::Run(const std::vector<std::string>& Arguments) const {
+    return Collect(*Start(Arguments));
 }
 
 TCliResult TCliStation::Run(const std::vector<std::string>& Arguments) const {
@@ -73,4 +104,14 @@ std::vector<uint8_t> BuildImage() {
 
 uint32_t BuildLastProgramAddress() {
     return ProgramLimitFor(BOOTLOAD_PROC_NUM).value_or(0);
+}
+
+void ExpectImageWritten(const TUnitSim& Unit, const std::vector<uint8_t>& Image) {
+    const std::vector<uint8_t> flash = Unit.Report().Flash;
+    const uint32_t last = BuildLastProgramAddress();
+    ASSERT_EQ(flash.size(), 65536u);
+    ASSERT_EQ(Image.size(), 65536u);
+    EXPECT_TRUE(
+        std::equal(Image.begin() + 0x0800, Image.begin() + last + 1, flash.begin() + 0x0800))
+        << "the unit's memory differs from the image";
 }

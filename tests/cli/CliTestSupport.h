@@ -37,6 +37,25 @@ private:
     std::unique_ptr<TUnitSim> SimUnit;
 };
 
+// Several units on their own ptys in one working directory, for one command that runs
+// them all: the n-th (from 0) is COM<3+n> in its "Bootload.Ini".
+class TCliLine {
+public:
+    explicit TCliLine(const std::vector<TUnitSimConfig>& Configs);
+    TUnitSim& Unit(size_t Index) { return *Units.at(Index); }
+    static std::string ComName(size_t Index) { return "COM" + std::to_string(3 + Index); }
+    std::string Dir() const { return WorkDir.path().toStdString(); }
+    std::string File(const std::string& Name) const { return Dir() + "/" + Name; }
+    // "--port COM3 --port COM4 ...", one for each unit.
+    std::vector<std::string> PortArguments() const;
+    std::unique_ptr<TChildProcess> Start(const std::vector<std::string>& Arguments) const;
+    TCliResult Run(const std::vector<std::string>& Arguments) const;
+
+private:
+    QTemporaryDir WorkDir;
+    std::vector<std::unique_ptr<TUnitSim>> Units;
+};
+
 // The end of a started program: status, the rest of its output and its errors.
 TCliResult Collect(TChildProcess& Program);
 
@@ -45,3 +64,6 @@ QJsonObject ReadJsonFile(const std::string& Path);
 // This build's image, and the last address its processor's program memory has.
 std::vector<uint8_t> BuildImage();
 uint32_t BuildLastProgramAddress();
+
+// The unit's program memory holds the image over the range a run writes.
+void ExpectImageWritten(const TUnitSim& Unit, const std::vector<uint8_t>& Image = BuildImage());

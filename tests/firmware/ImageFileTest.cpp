@@ -156,4 +156,65 @@ TEST(ImageFileTest, FilesThatCannotBeUsedAreRefusedWithTheirLine) {
     EXPECT_THAT(again.Image->Given, ElementsAre(TAddressRange{0x0800, 0x0801}));
 }
 
+// A HEX file saved by an editor or a Windows shell is still text: it is read as HEX or
+// refused by its line, never copied into memory as a raw image. Erased flash is no text.
+TEST(ImageFileTest, TextIsReadAsHexOrRefusedByItsLineNeverAsARawImage) {
+    const std::string hex = ":020800001122C3\r\n:00000001FF\r\n";
+    const auto utf16 = [](const std::string& Text, bool BigEndian, bool Mark) {
+        std::string out = Mark ? (BigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+        for (const char c : Text) {
+            out += BigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+        }
+        return out;
+    };
+    for (const std::string& text :
+         {utf16(hex, false, true), utf16(hex, true, true), utf16(hex, false, false)}) {
+        const TImageReadResult read = Read(text);
+        ASSERT_TRUE(read.Image) << read.Error;
+        EXPECT_EQ(read.Image->Format, TImageFormat::IntelHex);
+        EXPECT_THAT(read.Image->Given, ElementsAre(TAddressRange{0x0800, 0x0801}));
+    }
+    const struct {
+        std::string Text;
+        std::string Error;
+    } refused[] = {
+        {"; release 1.50\n" + hex, "line 1: a record begins with ':', this line with ';'"},
+        {"# caf\xE9 build\n" + hex, "line 1: a record begins with ':', this line with '#'"},
+        {utf16("// built\r\n" + hex, false, true),
+         "line 1: a record begins with ':', this line with '/'"},
+        {utf16(hex, false, true) + "\n", "the file is UTF-16 text but ends in half a character"},
+    };
+    for (const auto& c : refused) {
+        const TImageReadResult read = Read(c.Text);
+        EXPECT_FALSE(read.Image) << c.Error;
+        EXPECT_EQ(read.Error, c.Error);
+    }
+    const TImageReadResult erased = Read(std::string(ImageBufferSize, '\xFF'));
+    ASSERT_TRUE(erased.Image);
+    EXPECT_EQ(erased.Image->Format, TImageFormat::Raw);
+}
+
+// Records that repeat earlier bytes add only what is new: a file of 300,000 one-byte
+// records at one address reads in one pass (comparing each with every earlier one would
+// take hours), and a record bridging two earlier ones is checked against both.
+TEST(ImageFileTest, RecordsRepeatingEarlierBytesAreReadInOnePass) {
+    std::string text;
+    for (int i = 0; i < 300000; ++i) {
+        text += ":01080000A552\n";
+    }
+    text += ":00000001FF\n";
+    TImageReadResult read = Read(text);
+    ASSERT_TRUE(read.Image) << read.Error;
+    EXPECT_EQ(read.Image->Bytes[0x0800], 0xA5);
+    EXPECT_THAT(read.Image->Given, ElementsAre(TAddressRange{0x0800, 0x0800}));
+
+    read = Read(":020800001122C3\n:0208030044555A\n:050800001122334455F4\n:00000001FF\n");
+    ASSERT_TRUE(read.Image) << read.Error;
+    EXPECT_EQ(read.Image->Bytes[0x0802], 0x33);
+    EXPECT_THAT(read.Image->Given, ElementsAre(TAddressRange{0x0800, 0x0804}));
+    read = Read(":020800001122C3\n:0208030044555A\n:050800001122334466E3\n:00000001FF\n");
+    EXPECT_EQ(read.Error, "line 3: the byte at 0x0804 is 0x66 here but 0x55 on line 2; records "
+                          "may overlap only with the same bytes");
+}
+
 } // namespace

@@ -47,7 +47,9 @@ function(expect outcome case arg expected)
 endfunction()
 
 file(MAKE_DIRECTORY ${WORK})
-string(REPEAT "0123456789abcdef" 4096 whole)
+# A memory image holds control bytes; text of that size would be read as a HEX file.
+string(ASCII 1 control)
+string(REPEAT "0123456789abcde${control}" 4096 whole)
 file(WRITE ${WORK}/whole.bin "${whole}")
 file(WRITE ${WORK}/short.bin "0123456789")
 file(WRITE ${WORK}/long.bin "${whole}x")

@@ -67,7 +67,7 @@ TEST_F(OtherBuild, MissingResourcesAreReportedAndStartStaysOff) {
 
 TEST_F(OtherBuild, LoadedFileEnablesStartOnlyWithAKnownProgramRange) {
     WriteFile("Bootload.Ini", "[Ports]\nCOM1=/nonexistent/tty\n");
-    WriteFile("image.bin", QByteArray(65536, '\x5a'));
+    WriteFile("image.bin", QByteArray(65536, '\xa5'));
     TMainForm& form = StartForm();
     Shown.clear();
     Answers = {Typed(PathOf("image.bin")), Typed("4242"), Typed("5516")};
@@ -81,7 +81,7 @@ TEST_F(OtherBuild, LoadedFileEnablesStartOnlyWithAKnownProgramRange) {
     EXPECT_TRUE(MessageTexts().empty());
     EXPECT_EQ(form.LastProgramAddress, 0xBFFFu);
     EXPECT_TRUE(form.Button6->isEnabled());
-    EXPECT_EQ(form.ImageBuffer[65535], 0x5a);
+    EXPECT_EQ(form.ImageBuffer[65535], 0xa5);
 }
 
 #endif

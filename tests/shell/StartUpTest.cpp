@@ -120,3 +120,14 @@ TEST_F(StartUp, TheTwoDialogsAreMadeHiddenUnlessStartUpClosedTheWindow) {
     EXPECT_EQ(closed.AboutBox, nullptr);
     EXPECT_EQ(closed.CommSelFrm, nullptr);
 }
+
+TEST_F(StartUp, TheWindowAndItsDialogsShowTheChipIconAtEverySize) {
+    WriteFile("Bootload.Ini", "[Ports]\nCOM1=/nonexistent/tty\n");
+    TMainForm& form = StartForm();
+    const QList<QSize> sizes = {{16, 16}, {24, 24}, {32, 32}, {48, 48}, {64, 64}, {256, 256}};
+    for (QWidget* window : {static_cast<QWidget*>(&form), static_cast<QWidget*>(form.AboutBox),
+                            static_cast<QWidget*>(form.CommSelFrm)}) {
+        EXPECT_EQ(window->windowIcon().availableSizes(), sizes)
+            << window->objectName().toStdString();
+    }
+}

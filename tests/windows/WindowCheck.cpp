@@ -2,22 +2,28 @@
 // program brings it up, in a working directory whose "Bootload.Ini" names the port of a
 // simulated unit. Checks, one line each on standard output:
 //   title    the window shows the product's title;
+//   icon     the window, the about box and the port dialog show the chip, not the system's
+//            default icon;
 //   update   Start runs a complete update: the log ends as a complete run's does;
 //   about    the about box shows the version the program file's resource carries.
-// Writes window.png and about.png (screenshots) into DIR. Exit status 0 when all pass.
+// Writes window.png and about.png (the windows' contents) and screen.png (the whole screen,
+// the window with its frame) into DIR. Exit status 0 when all pass.
 //
 //   bootload_window_check DIR TITLE [BOUND_S]
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
 #include "shell/StartUp.h"
 #include "shell/about.h"
+#include "shell/commsel.h"
 #include "tests/support/CompleteRun.h"
+#include "tests/windows/WindowIcon.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
@@ -81,6 +87,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     Check("title", form->windowTitle() == title, form->windowTitle());
+    QString icons;
+    const bool ownIcons = ShowsOwnIcon(*form, icons) && ShowsOwnIcon(*form->AboutBox, icons) &&
+                          ShowsOwnIcon(*form->CommSelFrm, icons);
+    Check("icon", ownIcons, icons);
 
     bool ended = false;
     QTimer poll;
@@ -91,6 +101,8 @@ int main(int argc, char** argv) {
         }
     });
     QTimer::singleShot(1000, form.get(), [&] {
+        QGuiApplication::primaryScreen()->grabWindow(0).save(
+            QDir(dir).filePath(QStringLiteral("screen.png")));
         form->Button6->click();
         poll.start(100);
     });
