@@ -1,7 +1,7 @@
 #include "cli/CliConsole.h"
 
-#include <cstdlib>
-#include <cstring>
+#include <QByteArray>
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -10,8 +10,9 @@ std::optional<TConsoleSize> InPlaceConsole(FILE* Stream) {
     if (fd < 0 || ::isatty(fd) == 0) {
         return std::nullopt;
     }
-    const char* term = std::getenv("TERM");
-    if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
+    // Qt's copy of the environment is read under its lock.
+    const QByteArray term = qgetenv("TERM");
+    if (term.isEmpty() || term == "dumb") {
         return std::nullopt;
     }
     winsize size{};
