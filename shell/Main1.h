@@ -109,6 +109,11 @@ public:
     void AddLogLine(QListWidget* List, const QString& Text);
     // Rewrites the last line in place (progress and outcomes).
     void ReplaceLastLogLine(const QString& Text);
+    // Shows Line followed by Done x 100 / Total and "%" in the last line once the events
+    // in hand have been handled: during the wait for the reply to the next request, never
+    // between a reply and that request. Only the latest such line is shown; any other
+    // change to the log shows it first.
+    void ShowProgressSoon(const QString& Line, uint32_t Done, uint32_t Total);
     // Appends without scrolling or selecting (the Load File command's line).
     void AppendPlainLogLine(const QString& Text);
     void ClearLogList();
@@ -217,6 +222,9 @@ private:
     // not sent; nothing for a raw image.
     void LogDataLeftOut();
 
+    // Shows the progress line ShowProgressSoon left, if it has not been shown.
+    void ShowPendingProgress();
+
     bool ImageLoaded = false;      // the image buffer holds the build's image or a file's
     bool IdentityComplete = false; // every identity number was found
 
@@ -225,4 +233,11 @@ private:
     bool CloseAfterRun = false; // and the window closes then
     bool UnitSwitched = false;  // this run has begun to switch the unit into boot mode
     bool EraseBegun = false;    // this run has begun to erase the unit's program memory
+
+    // The progress line waiting to be shown.
+    struct TPendingProgress {
+        const QString* Line = nullptr; // none waiting
+        uint32_t Done = 0;
+        uint32_t Total = 1;
+    } PendingProgress;
 };

@@ -1,6 +1,6 @@
 // The bootloader's commands: identity, model number, page erase, block write, leaving
 // boot mode and restart. Each request is one exchange; erase and write keep a progress
-// percentage in the last line of the log list.
+// percentage in the last line of the log list, updated while the next request is awaited.
 #include "serial/ResultCodes.h"
 #include "shell/Main1.h"
 #include "upgrade/ProgramRange.h"
@@ -29,10 +29,6 @@ void PutAddress(uint8_t* Payload, uint32_t Address) {
     Payload[0] = static_cast<uint8_t>(Address & 0xFF);
     Payload[1] = static_cast<uint8_t>((Address >> 8) & 0xFF);
     Payload[2] = 0x00;
-}
-
-QString Progress(const QString& Line, uint32_t Done, uint32_t Total) {
-    return Line + QString::number(Done * 100 / Total) + QLatin1Char('%');
 }
 
 void PauseBetweenRequests(int32_t CommandPause) {
@@ -78,13 +74,15 @@ bool TMainForm::EraseProgramMemory() {
         if (BootTransaction(Comms, CmdErasePage, 8, payload.size(), payload.data(), BootTimeOut,
                             reply.data()) == TxResult::Ok) {
             ++pagesDone;
-            ReplaceLastLogLine(Progress(ErasingLine, pagesDone, totalPages));
+            ShowProgressSoon(ErasingLine, pagesDone, totalPages);
             address += ProgramPageSize;
         } else {
             failed = true;
         }
         PauseBetweenRequests(CommandPause);
     }
+    // The stage's last percentage is shown before it ends.
+    ShowPendingProgress();
     return !failed;
 }
 
@@ -116,12 +114,14 @@ bool TMainForm::SendProgramData() {
         if (BootTransaction(Comms, CmdProgramData, 2, payload.size(), payload.data(), BootTimeOut,
                             reply.data()) == TxResult::Ok) {
             ++blocksSent;
-            ReplaceLastLogLine(Progress(SendingLine, blocksSent, totalBlocks));
+            ShowProgressSoon(SendingLine, blocksSent, totalBlocks);
         } else {
             failed = true;
         }
         PauseBetweenRequests(CommandPause);
     }
+    // The stage's last percentage is shown before it ends.
+    ShowPendingProgress();
     return !failed;
 }
 
