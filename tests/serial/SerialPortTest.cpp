@@ -10,6 +10,7 @@
 #include "serial/PosixSerialDevice.h"
 #include "serial/RxCondition.h"
 #include "serial/RxThread.h"
+#include "serial/ThreadPriority.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,6 +18,7 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <grp.h>
@@ -26,6 +28,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -163,6 +166,45 @@ TEST(SerialOpen, OpensThroughThePortsMapAndDeliversWhatArrives) {
     EXPECT_EQ(port.Comms.ReplyStateValue(), -1);
     ASSERT_TRUE(port.Pty.Write("hello"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return port.Received == "hello"; }, 5000));
+}
+
+// Nice values of this process's threads, from /proc/self/task/*/stat (field 19).
+std::vector<int> ThreadNiceValues() {
+    std::vector<int> values;
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(task));
+        if (!stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 16) {
+            values.push_back(fields[16].toInt());
+        }
+    }
+    return values;
+}
+
+TEST(SerialOpen, TheReceiveThreadRunsAtARaisedPriorityWhereAllowed) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NICE, &limit);
+    const int own = ::getpriority(PRIO_PROCESS, 0);
+    const int raised = std::max(own - RaisedNiceSteps, -20);
+    if (!RunningAsRoot() &&
+        (limit.rlim_cur == RLIM_INFINITY ? false
+                                         : 20 - static_cast<int>(limit.rlim_cur) > raised)) {
+        GTEST_SKIP() << "RLIMIT_NICE does not allow nice " << raised;
+    }
+    TOpenPort port(COM3);
+    ASSERT_TRUE(port.Comms.Open());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::vector<int> values = ThreadNiceValues();
+            return std::count(values.begin(), values.end(), raised) == 1;
+        },
+        5000))
+        << "no thread at nice " << raised << " beside the process's " << own;
 }
 
 TEST(SerialOpen, AnyEightBitPortNumberIsMapped) {
