@@ -27,9 +27,19 @@
 //       bootload-cli's erase and write stages through a device server (ser2net over
 //       loopback) against the same stages on the local pty, from pairs of paced updates
 //       run one after the other: the ratio of the medians; met when at most TARGET
+//   bootload_figures versus turnaround|span REFERENCE_REPORT... -- WINDOW_REPORT... --
+//                           CLI_REPORT...
+//       the window and bootload-cli against the minimal single-threaded updater, each from
+//       the unit's reports of its runs: the median over its runs of each run's turnaround
+//       p50 (runs without pacing), or of its erase and write span (paced runs); met when
+//       neither program's is above the reference's
+//   bootload_figures exchange TRACE SIMREPORT [paced]
+//       where the turnaround goes: the median of each step of an exchange, from a station's
+//       exchange trace (--trace-exchange) and the unit's report of the same run
 //   bootload_figures gbench JSON
 //       one line per Google Benchmark result: name, a tab, time and throughput
 #include "bench/BenchMath.h"
+#include "bench/ExchangeSteps.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -329,6 +339,90 @@ int GoogleBenchmark(const QStringList& Args) {
     return 0;
 }
 
+// The median over Paths' reports of each one's figure: its turnaround p50 (Span false) or
+// its erase and write span; -1 when a report lacks it.
+double MedianOfRuns(const QStringList& Paths, bool Span) {
+    std::vector<double> values;
+    for (const QString& path : Paths) {
+        const std::optional<QJsonObject> report = ReadJson(path);
+        if (!report) {
+            return -1;
+        }
+        double value = -1;
+        if (Span) {
+            value = EraseWriteSpanMs(*report);
+        } else if (const std::vector<double> gaps = TurnaroundGaps(*report); !gaps.empty()) {
+            value = Percentile(gaps, 0.5);
+        }
+        if (value < 0) {
+            std::fprintf(stderr, "bootload_figures: %s: no exchange to measure\n",
+                         qPrintable(path));
+            return -1;
+        }
+        values.push_back(value);
+    }
+    return values.empty() ? -1 : Percentile(values, 0.5);
+}
+
+int Versus(const QStringList& Args) {
+    const bool span = Args[0] == QLatin1String("span");
+    QList<QStringList> groups{{}};
+    for (const QString& arg : Args.mid(1)) {
+        if (arg == QLatin1String("--")) {
+            groups.append(QStringList());
+        } else {
+            groups.last().append(arg);
+        }
+    }
+    if (groups.size() != 3) {
+        std::fprintf(stderr, "bootload_figures: versus needs three groups of reports\n");
+        return 2;
+    }
+    const double reference = MedianOfRuns(groups[0], span);
+    const double window = MedianOfRuns(groups[1], span);
+    const double cli = MedianOfRuns(groups[2], span);
+    if (reference < 0 || window < 0 || cli < 0) {
+        return 1;
+    }
+    const char* unit = span ? "ms" : "ms p50";
+    const int digits = span ? 0 : 3;
+    std::printf("window %.*f, bootload-cli %.*f, reference %.*f %s (window/reference %.3f; "
+                "medians of %lld, %lld and %lld runs)\t%s\n",
+                digits, window, digits, cli, digits, reference, unit, window / reference,
+                static_cast<long long>(groups[1].size()), static_cast<long long>(groups[2].size()),
+                static_cast<long long>(groups[0].size()),
+                Verdict(window <= reference && cli <= reference));
+    return 0;
+}
+
+int Exchange(const QStringList& Args) {
+    QFile trace(Args[0]);
+    const std::optional<QJsonObject> report = ReadJson(Args[1]);
+    if (!trace.open(QIODevice::ReadOnly) || !report) {
+        std::fprintf(stderr, "bootload_figures: cannot read %s\n", qPrintable(Args[0]));
+        return 1;
+    }
+    const bool paced = Args.value(2) == QLatin1String("paced");
+    const TExchangeSteps steps =
+        ExchangeSteps(QString::fromLatin1(trace.readAll()), *report, paced);
+    if (steps.TotalUs.empty()) {
+        std::fprintf(stderr, "bootload_figures: no exchange traced\n");
+        return 1;
+    }
+    QStringList parts;
+    for (const TStepSpan& step : steps.Steps) {
+        parts.append(QStringLiteral("%1 %2")
+                         .arg(QLatin1String(step.Name))
+                         .arg(Percentile(step.Us, 0.5), 0, 'f', 1));
+    }
+    std::printf("%s; total %.1f us (medians in us of %zu exchanges; %d replies read in "
+                "pieces; %d with no wake-up mark before the dispatch, their wake-up counted "
+                "in it)\ttraced\n",
+                qPrintable(parts.join(QStringLiteral(", "))), Percentile(steps.TotalUs, 0.5),
+                steps.TotalUs.size(), steps.SplitReplies, steps.AlreadyAwake);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -368,12 +462,21 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("remote") && rest.size() >= 3 && rest.size() % 2 == 1) {
         return Remote(rest);
     }
+    if (command == QLatin1String("versus") && rest.size() >= 5 &&
+        (rest[0] == QLatin1String("turnaround") || rest[0] == QLatin1String("span"))) {
+        return Versus(rest);
+    }
+    if (command == QLatin1String("exchange") && (rest.size() == 2 || rest.size() == 3)) {
+        return Exchange(rest);
+    }
     if (command == QLatin1String("gbench") && rest.size() == 1) {
         return GoogleBenchmark(rest);
     }
     std::fprintf(stderr,
                  "usage: bootload_figures "
-                 "wire|turnaround|program|cpu|rss|parallel|units|lowlatency|partial|remote|gbench "
+                 "wire|turnaround|program|cpu|rss|parallel|units|lowlatency|partial|remote|versus|"
+                 "exchange|"
+                 "gbench "
                  "... "
                  "(see the head of bench/BenchFigures.cpp)\n");
     return 2;

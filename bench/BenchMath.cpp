@@ -84,6 +84,25 @@ std::vector<double> TurnaroundGaps(const QJsonObject& Report) {
     return gaps;
 }
 
+double EraseWriteSpanMs(const QJsonObject& Report) {
+    double first = -1;
+    double last = -1;
+    const std::vector<TReportFrame> frames = ReportFrames(Report);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const TReportFrame& request = frames[i];
+        if (!request.In || !request.Ok || (request.Command != 0x03 && request.Command != 0x02)) {
+            continue;
+        }
+        if (first < 0) {
+            first = request.TimeMs - FrameWireMs(request);
+        }
+        if (i + 1 < frames.size() && !frames[i + 1].In && frames[i + 1].Ok) {
+            last = frames[i + 1].TimeMs + FrameWireMs(frames[i + 1]);
+        }
+    }
+    return first < 0 || last < first ? -1 : last - first;
+}
+
 double Percentile(std::vector<double> Values, double Fraction) {
     std::sort(Values.begin(), Values.end());
     const auto rank = static_cast<size_t>(std::ceil(Fraction * static_cast<double>(Values.size())));

@@ -41,6 +41,10 @@ TWireFigure WireFigure(const QJsonObject& Station, const QJsonObject& Report);
 // line's two hops.
 std::vector<double> TurnaroundGaps(const QJsonObject& Report);
 
+// On the unit's record of a paced run: from the moment the first erase request began to
+// arrive to the moment the last erase or write reply had crossed the line; -1 without one.
+double EraseWriteSpanMs(const QJsonObject& Report);
+
 // Nearest rank; Values must not be empty.
 double Percentile(std::vector<double> Values, double Fraction);
 

@@ -3,7 +3,7 @@
 // printing one line of JSON.
 //
 //   bootload_station DIR update [--last-address A] [--start-at MS] [--bound-s S]
-//                               [--trace-serial]
+//                               [--trace-serial] [--trace-exchange]
 //       clicks Start (at MS, milliseconds since the epoch, when given: stations started
 //       together begin together) and waits, at most S seconds, for the run to end: wall
 //       time of each stage, the final log lines, CPU time and peak resident size
@@ -16,13 +16,18 @@
 // --last-address sets the last program address the run erases and writes (this build's
 // product fixes it otherwise). --trace-serial turns the serial traces on for the run and
 // reports the program's own turnaround: from its receive thread's read of a reply to its
-// write of the next request. The station is a harness; the program reads no options.
+// write of the next request. --trace-exchange keeps the moment each step of every exchange
+// was reached (serial/ExchangeTrace.h; the event loop's wake-ups too) in
+// DIR/exchange-trace.tsv, a line "STEP NANOSECONDS" each, for bootload_figures exchange.
+// The station is a harness; the program reads no options.
 #include "bench/BenchMath.h"
 #include "bench/StationProbe.h"
+#include "serial/ExchangeTrace.h"
 #include "shell/Main1.h"
 #include "shell/ModalSeam.h"
 #include "shell/StartUp.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -51,13 +56,15 @@ struct TStationArgs {
     double BoundS = 300;
     std::optional<qint64> StartAtMs;
     bool TraceSerial = false;
+    bool TraceExchange = false;
 };
 
 std::optional<TStationArgs> ParseArgs(const QStringList& Args, QString& Error) {
     if (Args.size() < 3) {
-        Error = QStringLiteral("usage: bootload_station DIR update [--last-address A] "
-                               "[--start-at MS] [--bound-s S] [--trace-serial] | "
-                               "DIR idle SECONDS | DIR wait SECONDS");
+        Error =
+            QStringLiteral("usage: bootload_station DIR update [--last-address A] "
+                           "[--start-at MS] [--bound-s S] [--trace-serial] [--trace-exchange] | "
+                           "DIR idle SECONDS | DIR wait SECONDS");
         return std::nullopt;
     }
     TStationArgs parsed;
@@ -79,6 +86,10 @@ std::optional<TStationArgs> ParseArgs(const QStringList& Args, QString& Error) {
         const QString& option = Args[next];
         if (option == QLatin1String("--trace-serial")) {
             parsed.TraceSerial = true;
+            continue;
+        }
+        if (option == QLatin1String("--trace-exchange")) {
+            parsed.TraceExchange = true;
             continue;
         }
         const QString value = Args.value(++next);
@@ -135,6 +146,19 @@ void AddCost(QJsonObject& Result, const TProcessUsage& From, const TProcessUsage
     Result.insert(QStringLiteral("MaxRssKiB"), static_cast<qint64>(To.MaxRssKiB));
 }
 
+void SaveExchangeTrace(const std::vector<TExchangeMark>& Marks) {
+    FILE* file = std::fopen("exchange-trace.tsv", "w");
+    if (file == nullptr) {
+        std::cerr << "cannot write exchange-trace.tsv\n";
+        return;
+    }
+    for (const TExchangeMark& mark : Marks) {
+        std::fprintf(file, "%d\t%lld\n", static_cast<int>(mark.Step),
+                     static_cast<long long>(mark.Ns));
+    }
+    std::fclose(file);
+}
+
 // Start clicked; the run ends when Start is enabled again with no run in progress.
 class TRunWatch : public QObject {
 public:
@@ -142,8 +166,17 @@ public:
         : Form(Window), Probe(StationProbe), Result(Report) {
         Form.Button6->installEventFilter(this);
     }
-    void Begin(bool TraceSerial) {
+    void Begin(bool TraceSerial, bool TraceExchange) {
         Probe.MarkSerialTraffic(TraceSerial);
+        if (TraceExchange) {
+            TExchangeTrace::Begin(size_t{1} << 20);
+            Tracing = true;
+            QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
+                             this, [] { TExchangeTrace::Mark(TExchangeStep::DispatcherAwake); });
+            QObject::connect(QAbstractEventDispatcher::instance(),
+                             &QAbstractEventDispatcher::aboutToBlock, this,
+                             [] { TExchangeTrace::Mark(TExchangeStep::DispatcherAsleep); });
+        }
         StartMs = Probe.ElapsedMs();
         Before = TProcessUsage::Now();
         Form.Button6->click();
@@ -169,6 +202,9 @@ public:
                                       {"Count", static_cast<int>(turnarounds.size())}});
         }
         Probe.MarkSerialTraffic(false);
+        if (Tracing) {
+            SaveExchangeTrace(TExchangeTrace::End());
+        }
     }
 
 protected:
@@ -197,6 +233,7 @@ private:
     double StartMs = 0;
     TProcessUsage Before;
     bool Done = false;
+    bool Tracing = false;
 };
 
 int RunUpdate(TMainForm& Form, TStationProbe& Probe, const TStationArgs& Args,
@@ -218,7 +255,7 @@ int RunUpdate(TMainForm& Form, TStationProbe& Probe, const TStationArgs& Args,
     }
     TRunWatch watch(Form, Probe, Result);
     QTimer::singleShot(static_cast<int>(startInMs), &Form,
-                       [&watch, &Args] { watch.Begin(Args.TraceSerial); });
+                       [&watch, &Args] { watch.Begin(Args.TraceSerial, Args.TraceExchange); });
     QTimer::singleShot(static_cast<int>(startInMs + Args.BoundS * 1000), &Form, [&] {
         // A run stuck inside a wait cannot be unwound from here: report and leave.
         watch.Finish(false);

@@ -2,6 +2,7 @@
 // that the receive thread posts. The transactions are in KestTransactions.cpp.
 #include "serial/KestComms.h"
 
+#include "serial/ExchangeTrace.h"
 #include "serial/PortMap.h"
 #include "serial/ResultCodes.h"
 #include "serial/RxCondition.h"
@@ -217,6 +218,7 @@ bool TKestComms::event(QEvent* Event) {
     if (Event->type() != RxChunkEventType) {
         return QObject::event(Event);
     }
+    TExchangeTrace::Mark(TExchangeStep::ChunkDelivered);
     const auto* chunk = static_cast<const TRxChunkEvent*>(Event);
     // A chunk read before a Close belongs to a buffer that is gone.
     if (!IsOpen() || chunk->Session != Session) {

@@ -3,6 +3,7 @@
 // reply and the copy of a reply out of the buffer.
 #include "serial/KestComms.h"
 
+#include "serial/ExchangeTrace.h"
 #include "serial/ResultCodes.h"
 #include "serial/RxCondition.h"
 #include "serial/SerialDevice.h"
@@ -56,6 +57,8 @@ bool TKestComms::SendFrame(const uint8_t* Data, uint16_t Length, uint16_t TimeOu
     TimeOutEvent = false;
     TimeOutTicks = TimeOut;
     ReplyState = -1;
+    // The first tick is not counted, so the time-out is at least TimeOut ticks even when
+    // the timer is still running from the last exchange.
     TickSeen = 0;
     if (!ReplyTimer->isActive()) {
         ReplyTimer->start();
@@ -65,7 +68,10 @@ bool TKestComms::SendFrame(const uint8_t* Data, uint16_t Length, uint16_t TimeOu
     }
     const uint64_t lineMs = OpenRate == 0 ? 0 : uint64_t{Length} * 11 * 1000 / OpenRate;
     const int boundMs = static_cast<int>(std::min<uint64_t>(WriteBaseMs + 2 * lineMs, 60000));
-    return Device->Write(Data, Length, boundMs);
+    TExchangeTrace::Mark(TExchangeStep::FrameSent);
+    const bool written = Device->Write(Data, Length, boundMs);
+    TExchangeTrace::Mark(TExchangeStep::WriteReturned);
+    return written;
 }
 
 void TKestComms::TimerTick() {
@@ -136,6 +142,7 @@ int32_t TKestComms::WaitForReply() {
         }
     }
     std::erase(ActiveWaits, &loop);
+    TExchangeTrace::Mark(TExchangeStep::WaitReturned);
     return result;
 }
 
@@ -183,8 +190,11 @@ void TKestComms::ProcessRxBytes(const uint8_t* Block, int n) {
     if (ReplyState == -1) {
         const int32_t k = FindCompleteCondition();
         if (k != -1) {
+            TExchangeTrace::Mark(TExchangeStep::ReplyMatched);
             ReplyState = k;
-            ReplyTimer->stop();
+            // The timer is left running for the next request (it stops itself at its next
+            // tick if none has been sent): stopping and starting it for every exchange
+            // would cost two calls into the event loop between a reply and the next write.
             NoteReply();
             SetReplyEvent();
         }

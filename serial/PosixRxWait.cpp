@@ -1,5 +1,6 @@
 #include "serial/PosixRxWait.h"
 
+#include "serial/ExchangeTrace.h"
 #include "serial/PosixRetry.h"
 #include "serial/SerialLog.h"
 #include "settings/ErrorText.h"
@@ -86,6 +87,7 @@ int TPosixRxWait::Read(char* Buffer, int Size) {
         qCDebug(lcSerial).noquote() << "receive thread: poll failed:" << ErrorText(code);
         return Over;
     }
+    TExchangeTrace::Mark(TExchangeStep::PortWoke);
     if (waits[1].revents != 0) {
         return Over;
     }
@@ -93,6 +95,7 @@ int TPosixRxWait::Read(char* Buffer, int Size) {
     if ((port & POLLIN) != 0) {
         const ssize_t count = ::read(ReadHandle, Buffer, static_cast<size_t>(Size));
         if (count > 0) {
+            TExchangeTrace::Mark(TExchangeStep::ChunkRead);
             return static_cast<int>(count);
         }
         if (count == -1 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {

@@ -1,7 +1,9 @@
 #include "serial/RxThread.h"
 
+#include "serial/ExchangeTrace.h"
 #include "serial/RxWait.h"
 #include "serial/SerialLog.h"
+#include "serial/ThreadPriority.h"
 
 #include <QCoreApplication>
 
@@ -39,6 +41,7 @@ bool TRxThread::Begin() {
     }
     try {
         Thread = std::thread([this] {
+            RaiseThisThreadPriority();
             Run();
             Ended.set_value();
         });
@@ -105,6 +108,9 @@ bool TRxThread::PostChunk(const char* Bytes, int Length) {
         hook();
     }
     auto chunk = std::make_unique<TRxChunkEvent>(QByteArray(Bytes, Length), Session);
+    TExchangeTrace::Mark(TExchangeStep::ChunkMade);
     TRxChunkEvent::Publish();
-    return Target->Post(std::move(chunk));
+    const bool posted = Target->Post(std::move(chunk));
+    TExchangeTrace::Mark(TExchangeStep::ChunkPosted);
+    return posted;
 }

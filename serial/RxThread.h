@@ -2,7 +2,8 @@
 // device's TRxWait, reads whatever arrives (up to 16384 bytes at a time) and posts each
 // chunk at once to the component as a TRxChunkEvent, in the order read. A hang-up, a read
 // error of the port or a failed allocation ends it quietly; Stop ends it on request. It
-// needs no event loop of its own, so it is a plain thread.
+// needs no event loop of its own, so it is a plain thread, at the highest normal priority
+// the system allows it (serial/ThreadPriority.h).
 #pragma once
 
 #include <QByteArray>

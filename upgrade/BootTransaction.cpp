@@ -1,6 +1,7 @@
 // One exchange with the bootloader: the request goes out as a DLE-framed body with its
 // checksum, one receive condition recognises the reply frame (DLE STX ... DLE ETX), and
 // the reply is unstuffed and its checksum tested before its data bytes are handed back.
+#include "serial/ExchangeTrace.h"
 #include "serial/KestComms.h"
 #include "serial/ResultCodes.h"
 #include "serial/RxCondition.h"
@@ -25,6 +26,7 @@ int32_t TMainForm::BootTransaction(TKestComms* Port, uint8_t Command, uint8_t Co
     if (Port == nullptr || (PayloadLength > 0 && Payload == nullptr)) {
         return TxResult::Failed;
     }
+    TExchangeTrace::Mark(TExchangeStep::NextRequest);
     const size_t length = std::min<size_t>(PayloadLength, MaxBootPayload);
     const std::vector<uint8_t> frame = BuildBootFrame(Command, Count, Payload, length);
 
@@ -47,6 +49,8 @@ int32_t TMainForm::BootTransaction(TKestComms* Port, uint8_t Command, uint8_t Co
         UnstuffBootFrame(received.data(), std::min<uint16_t>(got, MaxBootReply));
     // A caller that wants no data may pass no buffer.
     std::array<uint8_t, 256> scratch{};
-    return DecodeBootReply(unstuffed.data(), unstuffed.size(), Count,
-                           Reply != nullptr ? Reply : scratch.data());
+    const int32_t decoded = DecodeBootReply(unstuffed.data(), unstuffed.size(), Count,
+                                            Reply != nullptr ? Reply : scratch.data());
+    TExchangeTrace::Mark(TExchangeStep::ReplyDecoded);
+    return decoded;
 }

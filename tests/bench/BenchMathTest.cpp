@@ -88,6 +88,14 @@ TEST(WireFigure, LeavesOutRequestsTheUnitRefusedAndRunsThatDidNotFinish) {
     EXPECT_FALSE(WireFigure(Station(true, 3.0, 17.0), ToJson({})).Valid);
 }
 
+TEST(EraseWriteSpan, RunsFromTheFirstEraseArrivingToTheLastWriteReplyLeaving) {
+    const std::vector<TSimFrame> frames = PacedRun();
+    const double eraseBegan = frames[2].TimeMs - 10 * ByteMs;
+    const double writeReplied = frames[5].TimeMs + 9 * ByteMs;
+    EXPECT_NEAR(EraseWriteSpanMs(ToJson(frames)), writeReplied - eraseBegan, 1e-6);
+    EXPECT_EQ(EraseWriteSpanMs(ToJson({frames[0], frames[1]})), -1);
+}
+
 TEST(TurnaroundGaps, RunFromEachReplyToTheRequestTakenNext) {
     std::vector<TSimFrame> frames;
     frames.push_back(Request(10.0, BootFrame(0x08, 7)));

@@ -70,6 +70,7 @@ std::string ReportToJson(const TUnitSimReport& Report, const std::vector<TFlashR
     root.insert("Restarts", static_cast<qint64>(Report.Restarts));
     root.insert("BootModeLeft", Report.BootModeLeft);
     root.insert("HangUps", static_cast<qint64>(Report.HangUps));
+    root.insert("ClockStartNs", static_cast<qint64>(Report.ClockStartNs));
 
     QJsonObject flash;
     flash.insert("Sha256", QString::fromStdString(FlashDigest(Report.Flash, {0, 0xFFFF})));

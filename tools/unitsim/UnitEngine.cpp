@@ -357,6 +357,8 @@ TUnitSimReport TUnitEngine::Snapshot() const {
     report.Writes = Boot.Writes();
     report.BootEntries = BootEntries;
     report.Restarts = Restarts;
+    report.ClockStartNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Start.time_since_epoch()).count();
     report.BootModeLeft = Boot.BootModeLeft();
     report.UpdaterFaults = Faults;
     report.Registers = Modbus.Registers();

@@ -182,6 +182,8 @@ struct TUnitSimReport {
     std::map<TRegisterKey, uint16_t> CommittedSettings; // as at the last commit
     std::vector<TSimFrame> Frames;
     uint32_t HangUps = 0;
+    // The moment frames' times count from, on the monotonic clock every process shares.
+    int64_t ClockStartNs = 0;
 };
 
 class TUnitSimWorker;
