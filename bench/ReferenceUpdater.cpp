@@ -24,6 +24,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -119,8 +120,8 @@ public:
     }
 
     bool Fail(const char* What, int Code) {
-        std::fprintf(stderr, "bootload_reference: %s%s%s\n", What, Code != 0 ? ": " : "",
-                     Code != 0 ? std::strerror(Code) : "");
+        const std::string reason = Code != 0 ? ": " + std::generic_category().message(Code) : "";
+        std::fprintf(stderr, "bootload_reference: %s%s\n", What, reason.c_str());
         return false;
     }
 
@@ -278,7 +279,8 @@ int main(int argc, char** argv) {
     }
     const int tty = ::open(argv[1], O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (tty < 0) {
-        std::fprintf(stderr, "bootload_reference: %s: %s\n", argv[1], std::strerror(errno));
+        std::fprintf(stderr, "bootload_reference: %s: %s\n", argv[1],
+                     std::generic_category().message(errno).c_str());
         return 1;
     }
     TReference unit(tty, TClock::now());
