@@ -8,6 +8,7 @@
 //   lock-file      a lock file that is there but cannot be opened is not passed over
 //   session-end    log-off and shutdown reach the run as requests to stop
 //   rx-abandon     a receive thread that Stop gave up on lets go of the port
+//   rx-priority    the receive thread reads at THREAD_PRIORITY_HIGHEST
 //
 //   bootload_system_fault_check DIR      (DIR: an empty folder for its files)
 //   bootload_system_fault_check --exit   (ends at once: a process that has ended)
@@ -27,6 +28,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -280,6 +282,48 @@ void CheckRxAbandon() {
               .arg(ended));
 }
 
+// The chunk hook runs on the receive thread as it makes a chunk: the priority it reads there
+// is the thread's own.
+std::atomic<int> ReceivePriority{THREAD_PRIORITY_ERROR_RETURN};
+
+void NotePriority() {
+    ReceivePriority.store(::GetThreadPriority(::GetCurrentThread()));
+}
+
+void CheckRxPriority() {
+    const wchar_t* name = L"\\\\.\\pipe\\bootload-rx-priority";
+    const HANDLE port = ::CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+                                           PIPE_TYPE_BYTE, 1, 0, 4096, 0, nullptr);
+    const HANDLE farEnd = ::CreateFileW(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE || farEnd == INVALID_HANDLE_VALUE) {
+        Check("rx-priority", false, QStringLiteral("no pipe: error %1").arg(::GetLastError()));
+        return;
+    }
+    QObject component;
+    TRxThread::SetChunkHook(NotePriority);
+    TRxThread thread(std::make_unique<TWin32RxWait>(port), &component, 1);
+    DWORD written = 0;
+    QElapsedTimer clock;
+    clock.start();
+    if (thread.Begin() && ::WriteFile(farEnd, "x", 1, &written, nullptr)) {
+        while (ReceivePriority.load() == THREAD_PRIORITY_ERROR_RETURN && clock.elapsed() < BoundMs) {
+            ::Sleep(10);
+        }
+    }
+    const bool ended = thread.Stop(BoundMs);
+    TRxThread::SetChunkHook(nullptr);
+    ::CloseHandle(farEnd);
+    ::CloseHandle(port);
+    if (!ended) {
+        std::_Exit(1); // the thread still uses the object on this stack
+    }
+    const int priority = ReceivePriority.load();
+    Check("rx-priority", priority == THREAD_PRIORITY_HIGHEST,
+          QStringLiteral("the receive thread's priority: %1 (THREAD_PRIORITY_HIGHEST is %2)")
+              .arg(priority)
+              .arg(THREAD_PRIORITY_HIGHEST));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -298,5 +342,6 @@ int main(int argc, char** argv) {
     CheckLockFile(dir);
     CheckSessionEnd();
     CheckRxAbandon();
+    CheckRxPriority();
     return Failures == 0 ? 0 : 1;
 }
