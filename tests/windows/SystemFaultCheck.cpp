@@ -231,16 +231,26 @@ void HoldThread() {
     Hold.Changed.wait_for(lock, std::chrono::milliseconds(BoundMs), [] { return Hold.Released; });
 }
 
-// A named pipe plays the port (the wait reads it as it reads a COM port, without line
-// events): once the thread is held and Stop has given up on it, closing the program's own
-// handle must close the pipe, so that the far end's writes fail.
+// A named pipe that plays a port (the receive thread's wait reads it as it reads a COM
+// port, without line events), and the far end that writes to it; false, the check failed,
+// when either cannot be made.
+bool OpenPipePort(const char* CheckName, const wchar_t* Name, HANDLE& Port, HANDLE& FarEnd) {
+    Port = ::CreateNamedPipeW(Name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1,
+                              0, 4096, 0, nullptr);
+    FarEnd = ::CreateFileW(Name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (Port == INVALID_HANDLE_VALUE || FarEnd == INVALID_HANDLE_VALUE) {
+        Check(CheckName, false, QStringLiteral("no pipe: error %1").arg(::GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+// The pipe plays the port: once the thread is held and Stop has given up on it, closing the
+// program's own handle must close the pipe, so that the far end's writes fail.
 void CheckRxAbandon() {
-    const wchar_t* name = L"\\\\.\\pipe\\bootload-rx-abandon";
-    const HANDLE port = ::CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
-                                           PIPE_TYPE_BYTE, 1, 0, 4096, 0, nullptr);
-    const HANDLE farEnd = ::CreateFileW(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (port == INVALID_HANDLE_VALUE || farEnd == INVALID_HANDLE_VALUE) {
-        Check("rx-abandon", false, QStringLiteral("no pipe: error %1").arg(::GetLastError()));
+    HANDLE port = nullptr;
+    HANDLE farEnd = nullptr;
+    if (!OpenPipePort("rx-abandon", L"\\\\.\\pipe\\bootload-rx-abandon", port, farEnd)) {
         return;
     }
     QObject component;
@@ -291,12 +301,9 @@ void NotePriority() {
 }
 
 void CheckRxPriority() {
-    const wchar_t* name = L"\\\\.\\pipe\\bootload-rx-priority";
-    const HANDLE port = ::CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
-                                           PIPE_TYPE_BYTE, 1, 0, 4096, 0, nullptr);
-    const HANDLE farEnd = ::CreateFileW(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (port == INVALID_HANDLE_VALUE || farEnd == INVALID_HANDLE_VALUE) {
-        Check("rx-priority", false, QStringLiteral("no pipe: error %1").arg(::GetLastError()));
+    HANDLE port = nullptr;
+    HANDLE farEnd = nullptr;
+    if (!OpenPipePort("rx-priority", L"\\\\.\\pipe\\bootload-rx-priority", port, farEnd)) {
         return;
     }
     QObject component;
@@ -306,7 +313,8 @@ void CheckRxPriority() {
     QElapsedTimer clock;
     clock.start();
     if (thread.Begin() && ::WriteFile(farEnd, "x", 1, &written, nullptr)) {
-        while (ReceivePriority.load() == THREAD_PRIORITY_ERROR_RETURN && clock.elapsed() < BoundMs) {
+        while (ReceivePriority.load() == THREAD_PRIORITY_ERROR_RETURN &&
+               clock.elapsed() < BoundMs) {
             ::Sleep(10);
         }
     }
