@@ -35,14 +35,14 @@ void TMainForm::AppendPlainLogLine(const QString& Text) {
 }
 
 void TMainForm::ClearLogList() {
-    PendingProgress.Line = nullptr; // it belonged to the lines cleared
+    PendingProgress.Waiting = false; // it belonged to the lines cleared
     ListBox1->clear();
     qCInfo(lcLog) << "clear";
 }
 
 void TMainForm::ShowProgressSoon(const QString& Line, uint32_t Done, uint32_t Total) {
-    const bool queued = PendingProgress.Line != nullptr;
-    PendingProgress = {&Line, Done, Total == 0 ? 1 : Total};
+    const bool queued = PendingProgress.Waiting;
+    PendingProgress = {true, Line, Done, Total == 0 ? 1 : Total};
     if (!queued) {
         QMetaObject::invokeMethod(
             this, [this] { ShowPendingProgress(); }, Qt::QueuedConnection);
@@ -50,12 +50,12 @@ void TMainForm::ShowProgressSoon(const QString& Line, uint32_t Done, uint32_t To
 }
 
 void TMainForm::ShowPendingProgress() {
-    if (PendingProgress.Line == nullptr) {
+    if (!PendingProgress.Waiting) {
         return;
     }
     const TPendingProgress progress = PendingProgress;
-    PendingProgress.Line = nullptr;
-    ReplaceLastLogLine(*progress.Line +
+    PendingProgress.Waiting = false;
+    ReplaceLastLogLine(progress.Line +
                        QString::number(uint64_t{progress.Done} * 100 / progress.Total) +
                        QLatin1Char('%'));
 }

@@ -236,7 +236,8 @@ private:
 
     // The progress line waiting to be shown.
     struct TPendingProgress {
-        const QString* Line = nullptr; // none waiting
+        bool Waiting = false;
+        QString Line; // shared, not copied
         uint32_t Done = 0;
         uint32_t Total = 1;
     } PendingProgress;
