@@ -1,7 +1,7 @@
 // TExchangeTrace: when a harness turns it on, the moment each step of an exchange was
 // reached, from the receive thread's wake-up on a reply to the write of the next request,
 // on the monotonic clock that every process of the machine shares (so a simulated unit's
-// own record lines up with it). Off, a step costs one relaxed atomic load.
+// own record lines up with it). Off, a step costs one atomic load (a plain load on x86).
 #pragma once
 
 #include <atomic>
@@ -33,13 +33,14 @@ struct TExchangeMark {
 
 class TExchangeTrace {
 public:
-    // Starts keeping up to Capacity marks, dropping earlier ones; before any thread marks.
+    // Starts keeping up to Capacity marks, dropping earlier ones; only while no exchange is
+    // in progress (a harness, before it clicks Start).
     static void Begin(size_t Capacity);
     // Stops and gives the marks kept, in the order they were taken.
     static std::vector<TExchangeMark> End();
 
     static void Mark(TExchangeStep Step) {
-        if (On.load(std::memory_order_relaxed)) {
+        if (On.load(std::memory_order_acquire)) {
             Keep(Step);
         }
     }

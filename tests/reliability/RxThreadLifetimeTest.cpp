@@ -8,6 +8,7 @@
 #include "serial/SerialDevice.h"
 
 #include "PtyPair.h"
+#include "SerialTrace.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -44,40 +45,6 @@ protected:
         ++Chunks;
         return true;
     }
-};
-
-// The bootload.serial trace while it lives; the thread writes to it too.
-class TSerialTrace {
-public:
-    TSerialTrace() {
-        const std::lock_guard<std::mutex> guard(Lock());
-        Lines().clear();
-        QLoggingCategory::setFilterRules(QStringLiteral("bootload.serial.debug=true"));
-        Previous =
-            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& Text) {
-                const std::lock_guard<std::mutex> held(Lock());
-                Lines() << Text;
-            });
-    }
-    ~TSerialTrace() {
-        qInstallMessageHandler(Previous);
-        QLoggingCategory::setFilterRules(QString());
-    }
-    bool Has(const QString& Part) const {
-        const std::lock_guard<std::mutex> guard(Lock());
-        return Lines().join(u'\n').contains(Part);
-    }
-
-private:
-    static std::mutex& Lock() {
-        static std::mutex lock;
-        return lock;
-    }
-    static QStringList& Lines() {
-        static QStringList lines;
-        return lines;
-    }
-    QtMessageHandler Previous = nullptr;
 };
 
 // A hook that holds the thread until released (or the bound passes).
