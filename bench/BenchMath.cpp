@@ -35,6 +35,15 @@ double FrameWireMs(const TReportFrame& Frame) {
     return Frame.Rate > 0 ? Frame.Bytes * 10000.0 / Frame.Rate : 0.0;
 }
 
+namespace {
+
+// An erase or write request the unit took.
+bool IsEraseOrWrite(const TReportFrame& Request) {
+    return Request.In && Request.Ok && (Request.Command == 0x03 || Request.Command == 0x02);
+}
+
+} // namespace
+
 double StageMs(const QJsonObject& Station, const QString& Stage) {
     for (const auto& value : Station.value(QStringLiteral("Stages")).toArray()) {
         if (value.toObject().value(QStringLiteral("Stage")).toString() == Stage) {
@@ -51,7 +60,7 @@ TWireFigure WireFigure(const QJsonObject& Station, const QJsonObject& Report) {
     const std::vector<TReportFrame> frames = ReportFrames(Report);
     for (size_t i = 0; i < frames.size(); ++i) {
         const TReportFrame& request = frames[i];
-        if (!request.In || !request.Ok || (request.Command != 0x03 && request.Command != 0x02)) {
+        if (!IsEraseOrWrite(request)) {
             continue;
         }
         figure.WireMs += FrameWireMs(request);
@@ -90,7 +99,7 @@ double EraseWriteSpanMs(const QJsonObject& Report) {
     const std::vector<TReportFrame> frames = ReportFrames(Report);
     for (size_t i = 0; i < frames.size(); ++i) {
         const TReportFrame& request = frames[i];
-        if (!request.In || !request.Ok || (request.Command != 0x03 && request.Command != 0x02)) {
+        if (!IsEraseOrWrite(request)) {
             continue;
         }
         if (first < 0) {

@@ -78,6 +78,10 @@ void TCliUnitRun::EndUnstarted(const QString& Why) {
                          {"Messages", QJsonArray{Why}},
                          {"Outcome", stopped.Name},
                          {"ExitStatus", static_cast<int>(stopped.Status)}};
+    Ended();
+}
+
+void TCliUnitRun::Ended() {
     State = TUnitState::Ended;
     if (OnChange) {
         OnChange();
@@ -174,13 +178,7 @@ void TCliUnitRun::Finished(bool Crashed) {
                              {"Outcome", outcome.Name},
                              {"ExitStatus", static_cast<int>(outcome.Status)}};
     }
-    State = TUnitState::Ended;
-    if (OnChange) {
-        OnChange();
-    }
-    if (OnEnd) {
-        OnEnd();
-    }
+    Ended();
 }
 
 void TCliUnitRun::Quiet() {

@@ -55,6 +55,8 @@ public:
     QString Outcome() const;
 
 private:
+    // The report is final: the unit has ended; those watching are told.
+    void Ended();
     void ReadOutput();
     void ReadErrors();
     void TakeLine(const QString& Line);
